@@ -1,0 +1,74 @@
+// The bounded copy and append are the only way the families put text into a
+// fixed buffer, so their limits are proven at the exact capacity with a
+// no-access page right behind the buffer.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "frame/text.h"
+#include "support/guard_page.h"
+
+namespace {
+
+template <class C>
+std::basic_string<C> repeat(size_t n) {
+  return std::basic_string<C>(n, static_cast<C>('x'));
+}
+
+template <class C>
+class BoundedText : public ::testing::Test {};
+using Widths = ::testing::Types<wchar_t, char>;
+TYPED_TEST_SUITE(BoundedText, Widths);
+
+TYPED_TEST(BoundedText, CopyFillsTheLastCellWithTheTerminatorAndRefusesOneMore) {
+  using C = TypeParam;
+  kxtest::GuardBuffer<C> buf(8);
+  const auto fits = repeat<C>(7);
+  ASSERT_TRUE(kx::bounded_copy(buf.data(), 8, fits.c_str()));
+  EXPECT_EQ(std::basic_string<C>(buf.data()), fits);
+
+  buf.fill(static_cast<C>('#'));
+  const auto too_long = repeat<C>(8);
+  EXPECT_FALSE(kx::bounded_copy(buf.data(), 8, too_long.c_str()));
+  EXPECT_EQ(buf.data()[0], static_cast<C>('#')) << "a refused copy must not leave a cut string";
+  EXPECT_FALSE(kx::bounded_copy(buf.data(), 0, fits.c_str()));
+  EXPECT_FALSE(kx::bounded_copy(buf.data(), 8, static_cast<const C*>(nullptr)));
+}
+
+TYPED_TEST(BoundedText, AppendCountsBothPartsAgainstTheCapacity) {
+  using C = TypeParam;
+  kxtest::GuardBuffer<C> buf(10);
+  const auto head = repeat<C>(4);
+  const auto tail5 = repeat<C>(5);
+  ASSERT_TRUE(kx::bounded_copy(buf.data(), 10, head.c_str()));
+  ASSERT_TRUE(kx::bounded_append(buf.data(), 10, tail5.c_str()));
+  EXPECT_EQ(std::basic_string<C>(buf.data()).size(), 9u);
+
+  ASSERT_TRUE(kx::bounded_copy(buf.data(), 10, head.c_str()));
+  const auto tail6 = repeat<C>(6);
+  EXPECT_FALSE(kx::bounded_append(buf.data(), 10, tail6.c_str()));
+  EXPECT_EQ(std::basic_string<C>(buf.data()), head) << "a refused append must leave the text as it was";
+}
+
+TYPED_TEST(BoundedText, AppendRefusesAnUnterminatedDestination) {
+  using C = TypeParam;
+  kxtest::GuardBuffer<C> buf(6);
+  buf.fill(static_cast<C>('#'));  // no terminator anywhere before the guard page
+  const C one[] = {static_cast<C>('a'), 0};
+  EXPECT_FALSE(kx::bounded_append(buf.data(), 6, one));
+}
+
+TYPED_TEST(BoundedText, PathBufferTakes259CharactersAndSpoilsOnOverflow) {
+  using C = TypeParam;
+  kx::PathBuffer<C> path;
+  const auto a = repeat<C>(200), b = repeat<C>(59);
+  EXPECT_TRUE(path.copy(a.c_str()).append(b.c_str()).ok());
+  EXPECT_EQ(path.size(), 259u);
+
+  kx::PathBuffer<C> over;
+  const C one[] = {static_cast<C>('y'), 0};
+  EXPECT_FALSE(over.copy(a.c_str()).append(b.c_str()).append(one).ok());
+  EXPECT_FALSE(over.append(one).ok()) << "a spoiled composition stays spoiled";
+}
+
+}  // namespace
