@@ -57,5 +57,6 @@ void show_platform() {
 
 int wmain() {
   show_platform();
+  // Each tour below lives in its own file of this folder.
   return 0;
 }

@@ -100,6 +100,18 @@ KX_PELLAM_API int WINAPI KX_QueryArchitecture(void);
 KX_PELLAM_API int WINAPI KX_QueryProductTypeW(void);
 KX_PELLAM_API int WINAPI KX_QueryProductTypeA(void);
 
+/* ---- Application registration: App Paths entry and application key -------- */
+
+/* ---- Uninstaller entry and product icon ------------------------------------ */
+
+/* ---- Shared DLL reference counts --------------------------------------------- */
+
+/* ---- File-type association ------------------------------------------------- */
+
+/* ---- Shell verb keys --------------------------------------------------------- */
+
+/* ---- Known-folder paths -------------------------------------------------------- */
+
 #ifdef __cplusplus
 }
 #endif

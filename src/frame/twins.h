@@ -14,14 +14,24 @@
 
 namespace kx {
 
+// wsprintf writes up to 1,024 characters whatever the destination holds:
+// callers must have checked every piece's length against their buffer first.
 struct Wide {
   using Char = wchar_t;
   static constexpr bool wide = true;
+  template <class... Args>
+  static int format(wchar_t* out, const wchar_t* pattern, Args... args) noexcept {
+    return ::wsprintfW(out, pattern, args...);
+  }
 };
 
 struct Narrow {
   using Char = char;
   static constexpr bool wide = false;
+  template <class... Args>
+  static int format(char* out, const char* pattern, Args... args) noexcept {
+    return ::wsprintfA(out, pattern, args...);
+  }
 };
 
 // Byte count handed to the registry for a string: its length in characters
