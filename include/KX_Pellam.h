@@ -105,6 +105,29 @@ KX_PELLAM_API int WINAPI KX_QueryProductTypeA(void);
 /* ---- Uninstaller entry and product icon ------------------------------------ */
 
 /* ---- Shared DLL reference counts --------------------------------------------- */
+/* Reference counts of shared files, kept as REG_DWORD values of
+ * HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Windows\CurrentVersion\SharedDLLs,
+ * one per file, named by fileName (by convention the file's full path, at
+ * most 259 characters).
+ * CountUp, CountDown and Delete return a registry status: 0 on success, 1 when
+ * fileName is null, empty or 260 characters or longer (nothing is touched),
+ * else the Win32 error of the failing registry call (2 when there is no count
+ * to lower or delete).
+ * CountUp: a missing count, or a value that is no 4-byte count, becomes 1;
+ *   a count of 0xFFFFFFFF stays 0xFFFFFFFF. Creates the key when missing.
+ * CountDown: lowers the count by one; a count of 1 (or 0) is removed.
+ * GetCount: the count, or -1 when there is none, when fileName is null or
+ *   too long, or when the stored count is 0xFFFFFFFF. An empty fileName reads
+ *   the key's default value.
+ * Delete: removes the count whatever its value. */
+KX_PELLAM_API int WINAPI KX_InstCountUpSharedDLLsW(LPCWSTR fileName);
+KX_PELLAM_API int WINAPI KX_InstCountUpSharedDLLsA(LPCSTR fileName);
+KX_PELLAM_API int WINAPI KX_InstCountDownSharedDLLsW(LPCWSTR fileName);
+KX_PELLAM_API int WINAPI KX_InstCountDownSharedDLLsA(LPCSTR fileName);
+KX_PELLAM_API int WINAPI KX_InstGetCountSharedDLLsW(LPCWSTR fileName);
+KX_PELLAM_API int WINAPI KX_InstGetCountSharedDLLsA(LPCSTR fileName);
+KX_PELLAM_API int WINAPI KX_InstDeleteSharedDLLsW(LPCWSTR fileName);
+KX_PELLAM_API int WINAPI KX_InstDeleteSharedDLLsA(LPCSTR fileName);
 
 /* ---- File-type association ------------------------------------------------- */
 

@@ -1,0 +1,124 @@
+// Shared DLL reference counts: one REG_DWORD value per shared file under the
+// machine's SharedDLLs key, named by the caller (by convention the file's full
+// path). Installers raise a count for every product that installs the file and
+// lower it on uninstall; the file may go once its count is gone.
+#include <windows.h>
+
+#include <cstddef>
+
+#include "KX_Pellam.h"
+#include "install/registry.h"
+
+namespace {
+
+constexpr LSTATUS kRefused = 1;
+constexpr int kNoCount = -1;
+
+template <class C>
+const C* shared_dlls_key() noexcept {
+  return KX_TEXT(C, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs");
+}
+
+// A value name is used only when it is there and shorter than a path buffer.
+// The scan stops at the capacity, so a hostile name is never read to its end
+// and never reaches the registry.
+template <class C>
+bool name_fits(const C* name) noexcept {
+  if (name == nullptr) return false;
+  for (std::size_t n = 0; name[n] != 0;) {
+    if (++n >= static_cast<std::size_t>(kx::kPathCapacity)) return false;
+  }
+  return true;
+}
+
+template <class C>
+bool required_name_ok(const C* name) noexcept {
+  return name_fits(name) && name[0] != 0;
+}
+
+// The count is read into a zeroed number with room for exactly four bytes: a
+// stored value shorter than that leaves the bytes it does not fill at zero,
+// and a longer one fails with ERROR_MORE_DATA. The reported type is not
+// looked at, so any four-byte value counts.
+template <class T>
+LSTATUS read_count(HKEY key, const typename T::Char* name, DWORD& count) noexcept {
+  count = 0;
+  DWORD type = REG_DWORD;
+  DWORD bytes = sizeof count;
+  return T::query(key, name, &type, &count, &bytes);
+}
+
+// The count lives in 32 bits and a stored 0 already means nobody holds the
+// file, so neither end may wrap: a count-up of 0xFFFFFFFF keeps 0xFFFFFFFF
+// (the file stays pinned rather than dropping to 0 and being deleted while in
+// use), and a count-down of 0 removes the value exactly like a count-down of
+// 1, instead of turning it into 0xFFFFFFFF and pinning the file for good.
+template <class T>
+LSTATUS count_up(const typename T::Char* name) noexcept {
+  if (!required_name_ok(name)) return kRefused;
+  kx::RegKey key;
+  LSTATUS status = T::create(HKEY_LOCAL_MACHINE, shared_dlls_key<typename T::Char>(), key);
+  if (status != ERROR_SUCCESS) return status;
+  DWORD count = 0;
+  status = read_count<T>(key.get(), name, count);
+  DWORD next = 1;
+  if (status == ERROR_SUCCESS) {
+    next = count == MAXDWORD ? MAXDWORD : count + 1;
+  } else if (status != ERROR_FILE_NOT_FOUND && status != ERROR_MORE_DATA) {
+    // A count that exists but cannot be read now must not be reset to 1:
+    // the other products' references would be lost and the file deleted
+    // while they still use it.
+    return status;
+  }
+  return T::set_dword(key.get(), name, next);
+}
+
+template <class T>
+LSTATUS count_down(const typename T::Char* name) noexcept {
+  if (!required_name_ok(name)) return kRefused;
+  kx::RegKey key;
+  LSTATUS status = T::open(HKEY_LOCAL_MACHINE, shared_dlls_key<typename T::Char>(), key);
+  if (status != ERROR_SUCCESS) return status;
+  DWORD count = 0;
+  status = read_count<T>(key.get(), name, count);
+  if (status != ERROR_SUCCESS) return status;
+  if (count <= 1) return T::delete_value(key.get(), name);
+  // A failed write leaves the old count standing; the caller must hear of it.
+  return T::set_dword(key.get(), name, count - 1);
+}
+
+template <class T>
+int get_count(const typename T::Char* name) noexcept {
+  // An empty name is let through on purpose: it reads the key's default
+  // value. A null one has nothing to name and is answered without a call.
+  if (!name_fits(name)) return kNoCount;
+  kx::RegKey key;
+  if (T::open(HKEY_LOCAL_MACHINE, shared_dlls_key<typename T::Char>(), key) != ERROR_SUCCESS) return kNoCount;
+  DWORD count = 0;
+  if (read_count<T>(key.get(), name, count) != ERROR_SUCCESS) return kNoCount;
+  return static_cast<int>(count);
+}
+
+template <class T>
+LSTATUS delete_count(const typename T::Char* name) noexcept {
+  if (!required_name_ok(name)) return kRefused;
+  kx::RegKey key;
+  const LSTATUS status = T::open(HKEY_LOCAL_MACHINE, shared_dlls_key<typename T::Char>(), key);
+  if (status != ERROR_SUCCESS) return status;
+  return T::delete_value(key.get(), name);
+}
+
+}  // namespace
+
+extern "C" {
+
+int WINAPI KX_InstCountUpSharedDLLsW(LPCWSTR fileName) { return count_up<kx::RegistryW>(fileName); }
+int WINAPI KX_InstCountUpSharedDLLsA(LPCSTR fileName) { return count_up<kx::RegistryA>(fileName); }
+int WINAPI KX_InstCountDownSharedDLLsW(LPCWSTR fileName) { return count_down<kx::RegistryW>(fileName); }
+int WINAPI KX_InstCountDownSharedDLLsA(LPCSTR fileName) { return count_down<kx::RegistryA>(fileName); }
+int WINAPI KX_InstGetCountSharedDLLsW(LPCWSTR fileName) { return get_count<kx::RegistryW>(fileName); }
+int WINAPI KX_InstGetCountSharedDLLsA(LPCSTR fileName) { return get_count<kx::RegistryA>(fileName); }
+int WINAPI KX_InstDeleteSharedDLLsW(LPCWSTR fileName) { return delete_count<kx::RegistryW>(fileName); }
+int WINAPI KX_InstDeleteSharedDLLsA(LPCSTR fileName) { return delete_count<kx::RegistryA>(fileName); }
+
+}  // extern "C"
