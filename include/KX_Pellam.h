@@ -101,8 +101,70 @@ KX_PELLAM_API int WINAPI KX_QueryProductTypeW(void);
 KX_PELLAM_API int WINAPI KX_QueryProductTypeA(void);
 
 /* ---- Application registration: App Paths entry and application key -------- */
+/* Everything lies under HKEY_LOCAL_MACHINE, so the caller needs write access
+ * to the machine's registry. Results are Win32 registry codes: 0 success,
+ * 1 a refused call (a null or empty name or directory, a name beginning with
+ * a backslash, a null output buffer, or a key path or value of 260 characters
+ * or more), else the platform's code, e.g. 2 not found, 5 access denied. A
+ * refused call touches neither the registry nor the output buffer. */
+
+/* Writes App Paths\<fileName>: "Path" = directory, and as default value the
+ * directory followed directly by fileName, so pass the directory with its
+ * trailing backslash. Returns 0 once the key is created. */
+KX_PELLAM_API int WINAPI KX_InstRegistAppPathW(const wchar_t *fileName, const wchar_t *directory);
+KX_PELLAM_API int WINAPI KX_InstRegistAppPathA(const char *fileName, const char *directory);
+/* Reads "Path" of App Paths\<fileName> into directory, a buffer of 260
+ * characters (MAX_PATH), always terminated; it is the empty string on every
+ * failure. 2 when there is no entry or no "Path", 234 (ERROR_MORE_DATA) when
+ * the value does not fit in 259 characters. */
+KX_PELLAM_API int WINAPI KX_InstQueryAppPathW(const wchar_t *fileName, wchar_t *directory);
+KX_PELLAM_API int WINAPI KX_InstQueryAppPathA(const char *fileName, char *directory);
+/* Deletes App Paths\<fileName> (which must have no sub-keys); 2 when it does
+ * not exist. */
+KX_PELLAM_API int WINAPI KX_InstDeleteAppPathW(const wchar_t *fileName);
+KX_PELLAM_API int WINAPI KX_InstDeleteAppPathA(const char *fileName);
+/* Creates the empty key SOFTWARE\<first>\<second>\<third>; 0 also when it
+ * exists already. */
+KX_PELLAM_API int WINAPI KX_InstRegistAppW(const wchar_t *first, const wchar_t *second, const wchar_t *third);
+KX_PELLAM_API int WINAPI KX_InstRegistAppA(const char *first, const char *second, const char *third);
+/* Deletes SOFTWARE\<first>\<second>\<third>, then <second> and <first> as
+ * far as they have no other sub-keys left. Returns 0 whenever SOFTWARE can be
+ * opened, also when nothing was there to delete. */
+KX_PELLAM_API int WINAPI KX_InstDeleteAppW(const wchar_t *first, const wchar_t *second, const wchar_t *third);
+KX_PELLAM_API int WINAPI KX_InstDeleteAppA(const char *first, const char *second, const char *third);
 
 /* ---- Uninstaller entry and product icon ------------------------------------ */
+/* The entry SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\<keyName>
+ * under HKEY_LOCAL_MACHINE. keyName must not be null or empty, must not
+ * begin with a backslash, and the entry's key path must stay below 260
+ * characters. */
+
+/* Creates or opens the entry and writes "DisplayName" and "UninstallString"
+ * (both required, non-empty), then "Publisher", "DisplayIcon",
+ * "DisplayVersion", "InstallLocation" and "URLInfoAbout" for each of those
+ * arguments that is not null (an empty string gives an empty value); other
+ * values of the entry stay. Returns 1 for a refused call (nothing touched),
+ * the creation's code if that fails, else the status of the last value
+ * written. */
+KX_PELLAM_API int WINAPI KX_InstRegistUninstallerW(const wchar_t *keyName, const wchar_t *displayName,
+                                                   const wchar_t *uninstallString, const wchar_t *publisher,
+                                                   const wchar_t *displayIcon, const wchar_t *displayVersion,
+                                                   const wchar_t *installLocation, const wchar_t *urlInfoAbout);
+KX_PELLAM_API int WINAPI KX_InstRegistUninstallerA(const char *keyName, const char *displayName,
+                                                   const char *uninstallString, const char *publisher,
+                                                   const char *displayIcon, const char *displayVersion,
+                                                   const char *installLocation, const char *urlInfoAbout);
+/* Deletes the entry (which must have no sub-keys). Returns 0 also when there
+ * was none, 1 for a refused keyName, else the code of opening the list. */
+KX_PELLAM_API int WINAPI KX_InstDeleteUninstallerW(const wchar_t *keyName);
+KX_PELLAM_API int WINAPI KX_InstDeleteUninstallerA(const char *keyName);
+/* When the entry has a "DisplayIcon" value that is empty, writes the full
+ * path of module into it (a null module: the calling process's executable)
+ * and returns 1. Returns 0 and writes nothing when the entry or its
+ * "DisplayIcon" is missing, the value is not empty, keyName is refused, or
+ * the platform gives no path of 259 characters or less for the module. */
+KX_PELLAM_API int WINAPI KX_InstMsiProductIconW(HMODULE module, const wchar_t *keyName);
+KX_PELLAM_API int WINAPI KX_InstMsiProductIconA(HMODULE module, const char *keyName);
 
 /* ---- Shared DLL reference counts --------------------------------------------- */
 /* Reference counts of shared files, kept as REG_DWORD values of
@@ -130,8 +192,62 @@ KX_PELLAM_API int WINAPI KX_InstDeleteSharedDLLsW(LPCWSTR fileName);
 KX_PELLAM_API int WINAPI KX_InstDeleteSharedDLLsA(LPCSTR fileName);
 
 /* ---- File-type association ------------------------------------------------- */
+/* Keys below HKEY_CLASSES_ROOT: ".<extension>" names the class, the class key
+ * holds the description, "<class>\DefaultIcon" the icon as "<file>,<index>",
+ * and "<class>\shell\<verb>\<action>" an action's string. Extensions are
+ * given without the leading dot. Every key name, and the icon string, must
+ * stay below 260 characters; a class name must not start with a backslash.
+ * RegistExt: 0 on success; 1 when extension, className or iconFile is null
+ *   or empty, when a name would not fit, or when a key cannot be created
+ *   (keys written before stay). A null description is written as an empty
+ *   value. The shell is not notified.
+ * RegistExtAction: 0 on success; 1 when an argument is null or empty or the
+ *   action key name would not fit (nothing is touched); else the Win32 error
+ *   of creating the action key. Notifies the shell of changed associations
+ *   once its arguments are accepted, also when the key cannot be created.
+ * UnregistExt: deletes the extension key and the class key with everything
+ *   below them. 0 when both existed and were deleted; 1 when either could not
+ *   be deleted (the other is deleted all the same) or when an argument is null,
+ *   empty or too long (nothing is touched). Notifies the shell once the
+ *   arguments are accepted.
+ * QueryClassName: copies keyPath's first component (up to the first
+ *   backslash, or all of it) into className, which must hold 260 characters
+ *   (MAX_PATH, terminator included); nothing is written beyond that. className
+ *   is empty when keyPath is null or empty, starts with a backslash, or its
+ *   first component has 260 characters or more. The A form keeps a double-byte
+ *   character of the ANSI code page whole, also when its second byte is 0x5C. */
+KX_PELLAM_API int WINAPI KX_InstRegistExtW(LPCWSTR extension, LPCWSTR description, LPCWSTR className,
+                                           LPCWSTR iconFile, int iconIndex);
+KX_PELLAM_API int WINAPI KX_InstRegistExtA(LPCSTR extension, LPCSTR description, LPCSTR className,
+                                           LPCSTR iconFile, int iconIndex);
+KX_PELLAM_API int WINAPI KX_InstRegistExtActionW(LPCWSTR className, LPCWSTR verb, LPCWSTR actionKey,
+                                                 LPCWSTR action);
+KX_PELLAM_API int WINAPI KX_InstRegistExtActionA(LPCSTR className, LPCSTR verb, LPCSTR actionKey, LPCSTR action);
+KX_PELLAM_API int WINAPI KX_InstUnregistExtW(LPCWSTR extension, LPCWSTR className);
+KX_PELLAM_API int WINAPI KX_InstUnregistExtA(LPCSTR extension, LPCSTR className);
+KX_PELLAM_API void WINAPI KX_InstQueryClassNameW(LPCWSTR keyPath, LPWSTR className);
+KX_PELLAM_API void WINAPI KX_InstQueryClassNameA(LPCSTR keyPath, LPSTR className);
+
 
 /* ---- Shell verb keys --------------------------------------------------------- */
+/* A file type and one key below its class in one call. keyPath is the key's
+ * path below HKEY_CLASSES_ROOT, e.g. "MyType.Doc\shell\open\command"; its
+ * first component is the class name. No argument may be null or empty; the
+ * extension key, keyPath and value must stay below 260 characters. Neither
+ * export notifies the shell.
+ * RegistShellKey: writes ".<extension>" = class name, class key = description,
+ *   keyPath = value (when keyPath is the class name alone, value replaces the
+ *   description). Returns 0 or the Win32 error of creating keyPath; 1 when the
+ *   call is refused (nothing is touched).
+ * UnregistShellKey: deletes ".<extension>" and the class key, each only when it
+ *   has no sub-keys (so the class of a longer keyPath stays; remove it with
+ *   KX_InstUnregistExtW). Returns 0, 1 when refused, or the Win32 error of
+ *   opening HKEY_CLASSES_ROOT. */
+KX_PELLAM_API int WINAPI KX_InstRegistShellKeyW(LPCWSTR extension, LPCWSTR description, LPCWSTR keyPath,
+                                                LPCWSTR value);
+KX_PELLAM_API int WINAPI KX_InstRegistShellKeyA(LPCSTR extension, LPCSTR description, LPCSTR keyPath, LPCSTR value);
+KX_PELLAM_API int WINAPI KX_InstUnregistShellKeyW(LPCWSTR extension, LPCWSTR keyPath);
+KX_PELLAM_API int WINAPI KX_InstUnregistShellKeyA(LPCSTR extension, LPCSTR keyPath);
 
 /* ---- Known-folder paths -------------------------------------------------------- */
 
