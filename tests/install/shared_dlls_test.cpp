@@ -1,0 +1,468 @@
+// Shared DLL reference counts, watched two ways: what Wine's registry really
+// holds after each call, read back with the plain registry API; and, through
+// the import-table recorder, what the registry cannot show: flags, byte
+// counts, call order, and that every key is closed, injected failures too.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "KX_Pellam.h"
+#include "registry_read.h"
+#include "support/recorder.h"
+#include "support/registry_snapshot.h"
+
+namespace {
+
+const wchar_t kKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
+const HKEY kRoot = HKEY_LOCAL_MACHINE;
+
+struct WideApi {
+  using Char = wchar_t;
+  using Text = std::wstring;
+  using Create = decltype(RegCreateKeyExW);
+  using Open = decltype(RegOpenKeyExW);
+  using Query = decltype(RegQueryValueExW);
+  using Set = decltype(RegSetValueExW);
+  using DeleteValue = decltype(RegDeleteValueW);
+  static constexpr const char* kSuffix = "W";
+  static Text text(const std::wstring& s) { return s; }
+  static int up(const Char* n) { return KX_InstCountUpSharedDLLsW(n); }
+  static int down(const Char* n) { return KX_InstCountDownSharedDLLsW(n); }
+  static int get(const Char* n) { return KX_InstGetCountSharedDLLsW(n); }
+  static int remove(const Char* n) { return KX_InstDeleteSharedDLLsW(n); }
+};
+
+struct NarrowApi {
+  using Char = char;
+  using Text = std::string;
+  using Create = decltype(RegCreateKeyExA);
+  using Open = decltype(RegOpenKeyExA);
+  using Query = decltype(RegQueryValueExA);
+  using Set = decltype(RegSetValueExA);
+  using DeleteValue = decltype(RegDeleteValueA);
+  static constexpr const char* kSuffix = "A";
+  static Text text(const std::wstring& s) {  // the test's names are ASCII
+    Text out;
+    for (wchar_t c : s) out.push_back(static_cast<char>(c));
+    return out;
+  }
+  static int up(const Char* n) { return KX_InstCountUpSharedDLLsA(n); }
+  static int down(const Char* n) { return KX_InstCountDownSharedDLLsA(n); }
+  static int get(const Char* n) { return KX_InstGetCountSharedDLLsA(n); }
+  static int remove(const Char* n) { return KX_InstDeleteSharedDLLsA(n); }
+};
+
+enum Call { kCreate, kOpen, kQuery, kSet, kDelete, kClose, kCalls };
+
+template <class Api>
+std::string label(Call c) {
+  static const char* const names[] = {"RegCreateKeyEx", "RegOpenKeyEx", "RegQueryValueEx", "RegSetValueEx",
+                                      "RegDeleteValue"};
+  return c == kClose ? "RegCloseKey" : std::string(names[c]) + Api::kSuffix;
+}
+
+template <class Api>
+std::vector<std::string> labels(std::initializer_list<Call> calls) {
+  std::vector<std::string> out;
+  for (Call c : calls) out.push_back(label<Api>(c));
+  return out;
+}
+
+// Records the family's registry calls, keeps a ledger of every key handed out
+// and closed, and can make any call fail instead of reaching the registry.
+template <class Api>
+class Watch {
+ public:
+  struct Preset {
+    DWORD type, bytes;
+    bool has_buffer;
+  };
+
+  Watch()
+      : rec_(GetModuleHandleW(L"KX_Pellam.dll")),
+        create(rec_.hook<typename Api::Create>("advapi32.dll", label<Api>(kCreate).c_str())),
+        open(rec_.hook<typename Api::Open>("advapi32.dll", label<Api>(kOpen).c_str())),
+        query(rec_.hook<typename Api::Query>("advapi32.dll", label<Api>(kQuery).c_str())),
+        set(rec_.hook<typename Api::Set>("advapi32.dll", label<Api>(kSet).c_str())),
+        erase(rec_.hook<typename Api::DeleteValue>("advapi32.dll", label<Api>(kDelete).c_str())),
+        close(rec_.hook<decltype(RegCloseKey)>("advapi32.dll", "RegCloseKey")) {
+    create.script = [this](auto... a) -> std::optional<LONG> {
+      if (fail[kCreate]) return fail[kCreate];
+      const LONG st = create.call_real(a...);
+      if (st == ERROR_SUCCESS) opened.push_back(*std::get<7>(std::tie(a...)));
+      return st;
+    };
+    open.script = [this](auto... a) -> std::optional<LONG> {
+      if (fail[kOpen]) return fail[kOpen];
+      const LONG st = open.call_real(a...);
+      if (st == ERROR_SUCCESS) opened.push_back(*std::get<4>(std::tie(a...)));
+      return st;
+    };
+    query.observe = [this](HKEY, auto, LPDWORD, LPDWORD type, LPBYTE data, LPDWORD bytes) {
+      presets.push_back({type ? *type : 0xDEADu, bytes ? *bytes : 0xDEADu, data != nullptr});
+    };
+    set.observe = [this](HKEY, auto, DWORD, DWORD, const BYTE* data, DWORD bytes) {
+      DWORD v = 0xDEADBEEF;
+      if (data != nullptr && bytes == sizeof v) std::memcpy(&v, data, sizeof v);
+      written.push_back(v);
+    };
+    query.script = [this](auto...) { return fail[kQuery]; };
+    set.script = [this](auto...) { return fail[kSet]; };
+    erase.script = [this](auto...) { return fail[kDelete]; };
+    close.observe = [this](HKEY k) { closed.push_back(k); };
+  }
+
+  const std::vector<std::string>& order() const { return rec_.order(); }
+  void clear() {
+    rec_.clear();
+    presets.clear();
+    written.clear();
+  }
+  // Every key handed out was closed exactly once, and nothing else was.
+  ::testing::AssertionResult balanced() const {
+    std::vector<HKEY> a = opened, b = closed;
+    std::sort(a.begin(), a.end());
+    std::sort(b.begin(), b.end());
+    if (a == b) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << opened.size() << " keys opened, " << closed.size() << " closed";
+  }
+
+ private:
+  kxtest::Recorder rec_;
+
+ public:
+  kxtest::Hook<typename Api::Create>& create;
+  kxtest::Hook<typename Api::Open>& open;
+  kxtest::Hook<typename Api::Query>& query;
+  kxtest::Hook<typename Api::Set>& set;
+  kxtest::Hook<typename Api::DeleteValue>& erase;
+  kxtest::Hook<decltype(RegCloseKey)>& close;
+  std::array<std::optional<LONG>, kCalls> fail{};
+  std::vector<HKEY> opened, closed;
+  std::vector<Preset> presets;
+  std::vector<DWORD> written;
+};
+
+// Leaves the stack below the caller full of a pattern, so that a count read
+// into an uninitialised number would show it instead of a lucky zero.
+__attribute__((noinline)) void dirty_stack() {
+  volatile unsigned char junk[16384];
+  for (std::size_t i = 0; i < sizeof junk; ++i) junk[i] = 0xA5;
+}
+
+template <class Api>
+class SharedDlls : public ::testing::Test {
+ protected:
+  using Char = typename Api::Char;
+
+  void SetUp() override {
+    const std::string test = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    wname_ = L"C:\\KXTest\\SharedDlls\\" + std::wstring(test.begin(), test.end()) + L"_" + static_cast<wchar_t>(Api::kSuffix[0]) + L".dll";
+    name_ = Api::text(wname_);
+    forget(wname_);
+    // A fresh prefix has no SharedDLLs key; with it in place, a snapshot
+    // shows values coming and going rather than the key's first creation.
+    HKEY k = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(kRoot, kKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k, nullptr), ERROR_SUCCESS);
+    RegCloseKey(k);
+  }
+  void TearDown() override {
+    forget(wname_);
+    for (const auto& n : extra_) forget(n);
+  }
+  static void forget(const std::wstring& n) {
+    HKEY k = nullptr;
+    if (RegOpenKeyExW(kRoot, kKey, 0, KEY_SET_VALUE, &k) != ERROR_SUCCESS) return;
+    RegDeleteValueW(k, n.c_str());
+    RegCloseKey(k);
+  }
+
+  const Char* name() const { return name_.c_str(); }
+  std::optional<kxtest::StoredValue> stored() const { return kxtest::read_value(kRoot, kKey, wname_.c_str()); }
+  void store(DWORD type, const void* data, DWORD bytes) { kxtest::write_raw(kRoot, kKey, wname_.c_str(), type, data, bytes); }
+  void store(DWORD count) { store(REG_DWORD, &count, sizeof count); }
+
+  // The value is a REG_DWORD of 4 bytes holding count.
+  ::testing::AssertionResult holds(DWORD count) const {
+    const auto v = stored();
+    if (!v) return ::testing::AssertionFailure() << "no value";
+    if (v->type == REG_DWORD && v->bytes.size() == 4 && v->as_dword() == count) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << kxtest::describe_value(v->type, v->bytes).c_str() << ", wanted " << count;
+  }
+
+  std::wstring wname_;
+  typename Api::Text name_;
+  std::vector<std::wstring> extra_;
+};
+
+struct ApiNames {
+  template <class T>
+  static std::string GetName(int) {
+    return T::kSuffix;
+  }
+};
+using Apis = ::testing::Types<WideApi, NarrowApi>;
+TYPED_TEST_SUITE(SharedDlls, Apis, ApiNames);
+
+TYPED_TEST(SharedDlls, ACountLivesFromOneUpAndBackToGone) {
+  using Api = TypeParam;
+  const kxtest::RegistrySnapshot before(kRoot, kKey);
+
+  // Nothing counted yet: no count to read, lower or delete, and nothing made.
+  EXPECT_EQ(Api::get(this->name()), -1);
+  EXPECT_EQ(Api::down(this->name()), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(Api::remove(this->name()), ERROR_FILE_NOT_FOUND);
+  EXPECT_FALSE(this->stored());
+
+  EXPECT_EQ(Api::up(this->name()), 0);
+  EXPECT_TRUE(this->holds(1));
+  EXPECT_EQ(Api::get(this->name()), 1);
+  EXPECT_EQ(Api::up(this->name()), 0);
+  EXPECT_TRUE(this->holds(2));
+  EXPECT_EQ(Api::get(this->name()), 2);
+  EXPECT_EQ(Api::down(this->name()), 0);
+  EXPECT_TRUE(this->holds(1));
+  EXPECT_EQ(Api::down(this->name()), 0);
+  EXPECT_FALSE(this->stored());
+  EXPECT_EQ(Api::get(this->name()), -1);
+  EXPECT_EQ(Api::down(this->name()), ERROR_FILE_NOT_FOUND);
+  EXPECT_FALSE(this->stored());
+
+  // Delete takes a count away whatever it stands at.
+  this->store(3);
+  EXPECT_EQ(Api::get(this->name()), 3);
+  EXPECT_EQ(Api::remove(this->name()), 0);
+  EXPECT_FALSE(this->stored());
+  EXPECT_EQ(Api::remove(this->name()), ERROR_FILE_NOT_FOUND);
+
+  // And every other file's count is as it was.
+  EXPECT_TRUE(kxtest::Unchanged(before));
+}
+
+// Only counting up makes the key; the others find none and say so. An empty
+// key is taken away for this (a fresh prefix has none); one that holds counts
+// of other files is never touched.
+TYPED_TEST(SharedDlls, OnlyCountingUpCreatesTheKey) {
+  using Api = TypeParam;
+  HKEY k = nullptr;
+  ASSERT_EQ(RegOpenKeyExW(kRoot, kKey, 0, KEY_ALL_ACCESS, &k), ERROR_SUCCESS);
+  DWORD subkeys = 1, values = 1;
+  RegQueryInfoKeyW(k, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr, nullptr, nullptr,
+                   nullptr);
+  RegCloseKey(k);
+  if (subkeys != 0 || values != 0) GTEST_SKIP() << "SharedDLLs holds other counts in this prefix";
+  ASSERT_EQ(RegDeleteKeyW(kRoot, kKey), ERROR_SUCCESS);
+
+  EXPECT_EQ(Api::get(this->name()), -1);
+  EXPECT_EQ(Api::down(this->name()), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(Api::remove(this->name()), ERROR_FILE_NOT_FOUND);
+  EXPECT_FALSE(kxtest::key_exists(kRoot, kKey));
+  EXPECT_EQ(Api::up(this->name()), 0);
+  EXPECT_TRUE(this->holds(1));
+}
+
+TYPED_TEST(SharedDlls, StoredValuesOfOtherShapes) {
+  using Api = TypeParam;
+  this->store(0xFFFFFFFFu);
+  EXPECT_EQ(Api::get(this->name()), -1);
+
+  // The reported type is not a count's business: four bytes are a count.
+  const BYTE seven[] = {7, 0, 0, 0};
+  this->store(REG_BINARY, seven, sizeof seven);
+  EXPECT_EQ(Api::get(this->name()), 7);
+  EXPECT_EQ(Api::up(this->name()), 0);
+  EXPECT_TRUE(this->holds(8));
+
+  // Anything longer is no count: counting up starts afresh, counting down
+  // passes the refusal on and leaves the value alone.
+  kxtest::write_string(kRoot, kKey, this->wname_.c_str(), L"C:\\Windows\\system32\\not-a-count.dll");
+  EXPECT_EQ(Api::down(this->name()), ERROR_MORE_DATA);
+  ASSERT_TRUE(this->stored());
+  EXPECT_EQ(this->stored()->as_wide(), L"C:\\Windows\\system32\\not-a-count.dll");
+  EXPECT_EQ(Api::get(this->name()), -1);
+  EXPECT_EQ(Api::up(this->name()), 0);
+  EXPECT_TRUE(this->holds(1));
+
+  // Shorter values: the bytes they lack are zero.
+  const BYTE bytes[] = {0x34, 0x12, 0x01};
+  const int want[] = {0, 0x34, 0x1234, 0x011234};
+  for (DWORD n = 0; n <= 3; ++n) {
+    this->store(REG_BINARY, bytes, n);
+    dirty_stack();
+    EXPECT_EQ(Api::get(this->name()), want[n]) << n << " bytes";
+    dirty_stack();
+    EXPECT_EQ(Api::up(this->name()), 0);
+    EXPECT_TRUE(this->holds(static_cast<DWORD>(want[n]) + 1)) << n << " bytes";
+  }
+}
+
+TYPED_TEST(SharedDlls, NeitherEndOfTheCountWraps) {
+  using Api = TypeParam;
+  this->store(0xFFFFFFFEu);
+  EXPECT_EQ(Api::up(this->name()), 0);
+  EXPECT_TRUE(this->holds(0xFFFFFFFFu));
+  EXPECT_EQ(Api::up(this->name()), 0);
+  EXPECT_TRUE(this->holds(0xFFFFFFFFu)) << "a full count stays full";
+  EXPECT_EQ(Api::down(this->name()), 0);
+  EXPECT_TRUE(this->holds(0xFFFFFFFEu));
+
+  // A count of zero is gone on the next count-down, as a count of one is.
+  this->store(0);
+  EXPECT_EQ(Api::down(this->name()), 0);
+  EXPECT_FALSE(this->stored());
+  this->store(REG_BINARY, "", 0);
+  EXPECT_EQ(Api::down(this->name()), 0);
+  EXPECT_FALSE(this->stored());
+}
+
+TYPED_TEST(SharedDlls, RefusedNamesTouchNothingAndTheLongestNameIsUsedWhole) {
+  using Api = TypeParam;
+  using Char = typename Api::Char;
+  const typename Api::Text too_long(260, Char('x')), far_too_long(65536, Char('x')), empty;
+  const kxtest::RegistrySnapshot before(kRoot, kKey);
+  {
+    Watch<Api> w;
+    for (const Char* bad : {static_cast<const Char*>(nullptr), empty.c_str(), too_long.c_str(), far_too_long.c_str()}) {
+      EXPECT_EQ(Api::up(bad), 1);
+      EXPECT_EQ(Api::down(bad), 1);
+      EXPECT_EQ(Api::remove(bad), 1);
+      if (bad != empty.c_str()) {
+        EXPECT_EQ(Api::get(bad), -1);
+      }
+    }
+    EXPECT_TRUE(w.order().empty()) << w.order().size() << " registry calls, the first " << w.order()[0];
+  }
+  EXPECT_TRUE(kxtest::Unchanged(before));
+
+  std::wstring longest = this->wname_;
+  longest.insert(longest.size() - 4, 259 - longest.size(), L'9');
+  ASSERT_EQ(longest.size(), 259u);
+  this->extra_.push_back(longest);
+  const typename Api::Text name = Api::text(longest);
+  EXPECT_EQ(Api::up(name.c_str()), 0);
+  EXPECT_EQ(Api::up(name.c_str()), 0);
+  const auto v = kxtest::read_value(kRoot, kKey, longest.c_str());
+  ASSERT_TRUE(v);
+  EXPECT_EQ(v->as_dword(), 2u);
+  EXPECT_EQ(Api::get(name.c_str()), 2);
+  EXPECT_EQ(Api::down(name.c_str()), 0);
+  EXPECT_EQ(Api::remove(name.c_str()), 0);
+  EXPECT_FALSE(kxtest::read_value(kRoot, kKey, longest.c_str()));
+}
+
+TYPED_TEST(SharedDlls, AnEmptyNameReadsTheDefaultValue) {
+  using Api = TypeParam;
+  if (kxtest::read_value(kRoot, kKey, L"")) GTEST_SKIP() << "this prefix's SharedDLLs key has a default value";
+  Watch<Api> w;
+  const typename Api::Text empty;
+  EXPECT_EQ(Api::get(empty.c_str()), -1);
+  EXPECT_EQ(w.order(), labels<Api>({kOpen, kQuery, kClose}));
+  ASSERT_EQ(w.query.count(), 1u);
+  EXPECT_EQ(std::get<1>(w.query.calls[0]), empty);
+  EXPECT_TRUE(w.balanced());
+}
+
+TYPED_TEST(SharedDlls, EveryCallFlagsBytesAndOrder) {
+  using Api = TypeParam;
+  Watch<Api> w;
+  // Each call's arguments: one root, one path, full access with no
+  // registry-view flag, creation with an empty class, no options and no
+  // security record, and counts written as 4-byte REG_DWORDs.
+  const auto check_arguments = [&](const char* what) {
+    for (const auto& c : w.create.calls) {
+      EXPECT_EQ(std::get<0>(c), kRoot) << what;
+      EXPECT_EQ(std::get<1>(c), Api::text(kKey)) << what;
+      EXPECT_EQ(std::get<2>(c), 0u) << what;
+      EXPECT_EQ(std::get<3>(c), typename Api::Text()) << what;
+      EXPECT_EQ(std::get<4>(c), 0u) << what;
+      EXPECT_EQ(std::get<5>(c), 0xF003Fu) << what;
+      EXPECT_EQ(std::get<6>(c), nullptr) << what;
+    }
+    for (const auto& c : w.open.calls) {
+      EXPECT_EQ(std::get<0>(c), kRoot) << what;
+      EXPECT_EQ(std::get<1>(c), Api::text(kKey)) << what;
+      EXPECT_EQ(std::get<2>(c), 0u) << what;
+      EXPECT_EQ(std::get<3>(c), 0xF003Fu) << what;
+    }
+    for (const auto& c : w.query.calls) EXPECT_EQ(std::get<1>(c), this->name_) << what;
+    for (const auto& p : w.presets) {
+      EXPECT_EQ(p.type, static_cast<DWORD>(REG_DWORD)) << what;
+      EXPECT_EQ(p.bytes, 4u) << what;
+      EXPECT_TRUE(p.has_buffer) << what;
+    }
+    for (const auto& c : w.set.calls) {
+      EXPECT_EQ(std::get<1>(c), this->name_) << what;
+      EXPECT_EQ(std::get<2>(c), 0u) << what;
+      EXPECT_EQ(std::get<3>(c), static_cast<DWORD>(REG_DWORD)) << what;
+      EXPECT_EQ(std::get<5>(c), 4u) << what;
+    }
+    for (const auto& c : w.erase.calls) EXPECT_EQ(std::get<1>(c), this->name_) << what;
+  };
+  const auto step = [&](int result, int want, std::initializer_list<Call> calls, std::vector<DWORD> written,
+                        const char* what) {
+    EXPECT_EQ(result, want) << what;
+    EXPECT_EQ(w.order(), labels<Api>(calls)) << what;
+    EXPECT_EQ(w.written, written) << what;
+    check_arguments(what);
+    w.clear();
+  };
+  step(Api::up(this->name()), 0, {kCreate, kQuery, kSet, kClose}, {1}, "first count-up");
+  step(Api::up(this->name()), 0, {kCreate, kQuery, kSet, kClose}, {2}, "second count-up");
+  step(Api::down(this->name()), 0, {kOpen, kQuery, kSet, kClose}, {1}, "count-down of 2");
+  step(Api::get(this->name()), 1, {kOpen, kQuery, kClose}, {}, "get");
+  step(Api::down(this->name()), 0, {kOpen, kQuery, kDelete, kClose}, {}, "count-down of 1");
+  step(Api::remove(this->name()), ERROR_FILE_NOT_FOUND, {kOpen, kDelete, kClose}, {}, "delete of nothing");
+  EXPECT_EQ(w.opened.size(), 6u);
+  EXPECT_TRUE(w.balanced());
+  EXPECT_FALSE(this->stored());
+}
+
+enum Op { kUp, kDown, kGet, kDel };
+
+TYPED_TEST(SharedDlls, AFailingCallIsPassedOnAndEveryKeyIsClosed) {
+  using Api = TypeParam;
+  struct Case {
+    Op op;
+    Call fails;
+    LONG code;
+    DWORD stored;
+    int want;
+    std::initializer_list<Call> calls;
+  };
+  const Case cases[] = {
+      {kUp, kCreate, ERROR_ACCESS_DENIED, 3, ERROR_ACCESS_DENIED, {kCreate}},
+      // A count that cannot be read is not reset to 1.
+      {kUp, kQuery, ERROR_NOT_ENOUGH_MEMORY, 3, ERROR_NOT_ENOUGH_MEMORY, {kCreate, kQuery, kClose}},
+      {kUp, kSet, ERROR_ACCESS_DENIED, 3, ERROR_ACCESS_DENIED, {kCreate, kQuery, kSet, kClose}},
+      {kDown, kOpen, ERROR_ACCESS_DENIED, 3, ERROR_ACCESS_DENIED, {kOpen}},
+      {kDown, kQuery, ERROR_NOT_ENOUGH_MEMORY, 3, ERROR_NOT_ENOUGH_MEMORY, {kOpen, kQuery, kClose}},
+      // A count-down that did not happen is not reported as done.
+      {kDown, kSet, ERROR_ACCESS_DENIED, 3, ERROR_ACCESS_DENIED, {kOpen, kQuery, kSet, kClose}},
+      {kDown, kDelete, ERROR_ACCESS_DENIED, 1, ERROR_ACCESS_DENIED, {kOpen, kQuery, kDelete, kClose}},
+      {kGet, kOpen, ERROR_FILE_NOT_FOUND, 3, -1, {kOpen}},
+      {kGet, kQuery, ERROR_NOT_ENOUGH_MEMORY, 3, -1, {kOpen, kQuery, kClose}},
+      {kDel, kOpen, ERROR_FILE_NOT_FOUND, 3, ERROR_FILE_NOT_FOUND, {kOpen}},
+      {kDel, kDelete, ERROR_ACCESS_DENIED, 3, ERROR_ACCESS_DENIED, {kOpen, kDelete, kClose}},
+  };
+  for (const Case& c : cases) {
+    const std::string what = std::string("op ") + "UDGR"[c.op] + ", failing " + label<Api>(c.fails);
+    this->store(c.stored);
+    Watch<Api> w;
+    w.fail[c.fails] = c.code;
+    int (*const ops[])(const typename Api::Char*) = {Api::up, Api::down, Api::get, Api::remove};
+    EXPECT_EQ(ops[c.op](this->name()), c.want) << what;
+    EXPECT_EQ(w.order(), labels<Api>(c.calls)) << what;
+    EXPECT_TRUE(w.balanced()) << what;
+    EXPECT_TRUE(this->holds(c.stored)) << what;
+  }
+}
+
+}  // namespace
