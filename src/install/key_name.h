@@ -1,0 +1,27 @@
+// The key names a caller hands to the installation families: an App Paths
+// file name, an uninstall entry, one level of an application key. Each is
+// appended to a fixed list key's path or deleted relative to that list key.
+#pragma once
+
+#include <cstddef>
+
+#include "frame/text.h"
+
+namespace kx {
+
+// A usable key name is present, fits a path buffer, and does not begin with a
+// backslash. The registry folds repeated backslashes, so "\" appended to
+// "...\Uninstall\" names the Uninstall list itself: a write would land in the
+// list key and a delete would act on it. A backslash further in only makes a
+// deeper key below the list, and in a double-byte code page the byte 0x5C
+// there may be the second half of a character, so only the first is tested.
+template <class C>
+inline bool is_key_name(const C* name) noexcept {
+  if (is_empty(name) || name[0] == C('\\')) return false;
+  for (std::size_t n = 0; name[n] != 0; ++n) {
+    if (n + 1 >= static_cast<std::size_t>(kPathCapacity)) return false;
+  }
+  return true;
+}
+
+}  // namespace kx
