@@ -11,6 +11,24 @@
 extern "C" {
 #endif
 
+/* ---- Directory part of a path ---------------------------------------------
+ * Writes the directory that holds the last component of path into out,
+ * zero-terminated and without a trailing separator, so that appending one
+ * backslash gives a folder to put a file name after:
+ *   "C:\dir\app.exe"  -> "C:\dir"        "C:\dir\\app.exe" -> "C:\dir"
+ *   "C:\app.exe"      -> "C:"            "\app.exe"        -> ""
+ *   "app.exe"         -> "."             "C:app.exe"       -> "C:."
+ *   "\\srv\share\a"   -> "\\srv\share"
+ * Both backslash and slash separate. capacity counts characters (bytes for
+ * the A form) and includes the terminator; nothing is written at or past it.
+ * out may be the same buffer as path.
+ * Returns 1 on success; 0 when out is null or capacity is 0 or below (out
+ * untouched), or when path is null or empty or the result does not fit (out
+ * set to the empty string). The A form treats path as text in the ANSI code
+ * page, double-byte characters included. */
+int WINAPI KX_GetDirectoryNameW(LPCWSTR path, LPWSTR out, int capacity);
+int WINAPI KX_GetDirectoryNameA(LPCSTR path, LPSTR out, int capacity);
+
 #ifdef __cplusplus
 }
 #endif
