@@ -251,6 +251,70 @@ KX_PELLAM_API int WINAPI KX_InstUnregistShellKeyA(LPCSTR extension, LPCSTR keyPa
 
 /* ---- Known-folder paths -------------------------------------------------------- */
 
+/* Each returns 1 with the folder's path in buffer, or 0 with buffer empty:
+ * when the system has no such folder, or when buffer is too small (nothing is
+ * ever cut). size counts characters (bytes for A) including the terminator.
+ * A null buffer returns 0 and nothing happens; a size of 0 or below returns 0
+ * and buffer is not written. No folder is created; no trailing backslash.
+ *
+ * These append up to two sub-folder names, each after one backslash, exactly
+ * as given (either may be NULL): folder\subFolder1\subFolder2, folder\subFolder1,
+ * folder\subFolder2, or the folder alone. For a folder of n characters, size
+ * must be at least n + 2 with no name, n + m + 3 with one name of m
+ * characters, n + a + b + 3 with both; the composed path is at most 1,023
+ * characters. */
+KX_PELLAM_API int WINAPI KX_GetAppDataPathW(LPWSTR buffer, int size, LPCWSTR subFolder1, LPCWSTR subFolder2);
+KX_PELLAM_API int WINAPI KX_GetAppDataPathA(LPSTR buffer, int size, LPCSTR subFolder1, LPCSTR subFolder2);
+KX_PELLAM_API int WINAPI KX_GetAppLocalDataPathW(LPWSTR buffer, int size, LPCWSTR subFolder1, LPCWSTR subFolder2);
+KX_PELLAM_API int WINAPI KX_GetAppLocalDataPathA(LPSTR buffer, int size, LPCSTR subFolder1, LPCSTR subFolder2);
+KX_PELLAM_API int WINAPI KX_GetAppCommonDataPathW(LPWSTR buffer, int size, LPCWSTR subFolder1, LPCWSTR subFolder2);
+KX_PELLAM_API int WINAPI KX_GetAppCommonDataPathA(LPSTR buffer, int size, LPCSTR subFolder1, LPCSTR subFolder2);
+KX_PELLAM_API int WINAPI KX_GetProgramPathW(LPWSTR buffer, int size, LPCWSTR subFolder1, LPCWSTR subFolder2);
+KX_PELLAM_API int WINAPI KX_GetProgramPathA(LPSTR buffer, int size, LPCSTR subFolder1, LPCSTR subFolder2);
+KX_PELLAM_API int WINAPI KX_GetProgramCommonPathW(LPWSTR buffer, int size, LPCWSTR subFolder1, LPCWSTR subFolder2);
+KX_PELLAM_API int WINAPI KX_GetProgramCommonPathA(LPSTR buffer, int size, LPCSTR subFolder1, LPCSTR subFolder2);
+KX_PELLAM_API int WINAPI KX_GetStartMenuPathW(LPWSTR buffer, int size, LPCWSTR subFolder1, LPCWSTR subFolder2);
+KX_PELLAM_API int WINAPI KX_GetStartMenuPathA(LPSTR buffer, int size, LPCSTR subFolder1, LPCSTR subFolder2);
+KX_PELLAM_API int WINAPI KX_GetStartProgramPathW(LPWSTR buffer, int size, LPCWSTR subFolder1, LPCWSTR subFolder2);
+KX_PELLAM_API int WINAPI KX_GetStartProgramPathA(LPSTR buffer, int size, LPCSTR subFolder1, LPCSTR subFolder2);
+KX_PELLAM_API int WINAPI KX_GetCommonStartMenuPathW(LPWSTR buffer, int size, LPCWSTR subFolder1, LPCWSTR subFolder2);
+KX_PELLAM_API int WINAPI KX_GetCommonStartMenuPathA(LPSTR buffer, int size, LPCSTR subFolder1, LPCSTR subFolder2);
+KX_PELLAM_API int WINAPI KX_GetCommonStartProgramPathW(LPWSTR buffer, int size, LPCWSTR subFolder1, LPCWSTR subFolder2);
+KX_PELLAM_API int WINAPI KX_GetCommonStartProgramPathA(LPSTR buffer, int size, LPCSTR subFolder1, LPCSTR subFolder2);
+/* These return the folder alone; size must be at least its length + 1. */
+KX_PELLAM_API int WINAPI KX_GetStartUpPathW(LPWSTR buffer, int size);
+KX_PELLAM_API int WINAPI KX_GetStartUpPathA(LPSTR buffer, int size);
+KX_PELLAM_API int WINAPI KX_GetCommonStartUpPathW(LPWSTR buffer, int size);
+KX_PELLAM_API int WINAPI KX_GetCommonStartUpPathA(LPSTR buffer, int size);
+KX_PELLAM_API int WINAPI KX_GetMyDocumentPathW(LPWSTR buffer, int size);
+KX_PELLAM_API int WINAPI KX_GetMyDocumentPathA(LPSTR buffer, int size);
+KX_PELLAM_API int WINAPI KX_GetMyPicturePathW(LPWSTR buffer, int size);
+KX_PELLAM_API int WINAPI KX_GetMyPicturePathA(LPSTR buffer, int size);
+KX_PELLAM_API int WINAPI KX_GetMyMusicPathW(LPWSTR buffer, int size);
+KX_PELLAM_API int WINAPI KX_GetMyMusicPathA(LPSTR buffer, int size);
+KX_PELLAM_API int WINAPI KX_GetMyVideoPathW(LPWSTR buffer, int size);
+KX_PELLAM_API int WINAPI KX_GetMyVideoPathA(LPSTR buffer, int size);
+KX_PELLAM_API int WINAPI KX_GetDesktopPathW(LPWSTR buffer, int size);
+KX_PELLAM_API int WINAPI KX_GetDesktopPathA(LPSTR buffer, int size);
+KX_PELLAM_API int WINAPI KX_GetFavoritesPathW(LPWSTR buffer, int size);
+KX_PELLAM_API int WINAPI KX_GetFavoritesPathA(LPSTR buffer, int size);
+KX_PELLAM_API int WINAPI KX_GetRecentPathW(LPWSTR buffer, int size);
+KX_PELLAM_API int WINAPI KX_GetRecentPathA(LPSTR buffer, int size);
+KX_PELLAM_API int WINAPI KX_GetSendToPathW(LPWSTR buffer, int size);
+KX_PELLAM_API int WINAPI KX_GetSendToPathA(LPSTR buffer, int size);
+KX_PELLAM_API int WINAPI KX_GetCommonDocumentPathW(LPWSTR buffer, int size);
+KX_PELLAM_API int WINAPI KX_GetCommonDocumentPathA(LPSTR buffer, int size);
+KX_PELLAM_API int WINAPI KX_GetCommonDesktopPathW(LPWSTR buffer, int size);
+KX_PELLAM_API int WINAPI KX_GetCommonDesktopPathA(LPSTR buffer, int size);
+KX_PELLAM_API int WINAPI KX_GetFontPathW(LPWSTR buffer, int size);
+KX_PELLAM_API int WINAPI KX_GetFontPathA(LPSTR buffer, int size);
+/* The folder holding module's file, ending in a backslash (module NULL: the
+ * program's executable). size must be at least the length of the module's
+ * full file name + 1, although the result is shorter. Returns 1, or 0 with
+ * buffer empty when module is no loaded module or buffer is too small. */
+KX_PELLAM_API int WINAPI KX_GetCurrentProgramPathW(HMODULE module, LPWSTR buffer, int size);
+KX_PELLAM_API int WINAPI KX_GetCurrentProgramPathA(HMODULE module, LPSTR buffer, int size);
+
 #ifdef __cplusplus
 }
 #endif
