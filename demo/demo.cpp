@@ -6,6 +6,9 @@
 
 #include "KX_Pellam.h"
 
+// Tours defined in the other files of this folder.
+void show_shared_dlls();
+
 namespace {
 
 struct Predicate {
@@ -58,5 +61,6 @@ void show_platform() {
 int wmain() {
   show_platform();
   // Each tour below lives in its own file of this folder.
+  show_shared_dlls();
   return 0;
 }
