@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,7 @@ struct ExportEntry {
   unsigned ordinal;
   bool operator==(const ExportEntry&) const = default;
   bool operator<(const ExportEntry& o) const { return ordinal < o.ordinal; }
+  friend void PrintTo(const ExportEntry& e, std::ostream* os) { *os << e.name << " @" << e.ordinal; }
 };
 
 struct PeImage {

@@ -11,7 +11,8 @@ namespace {
 
 std::wstring x64_path() {
   wchar_t path[MAX_PATH] = {};
-  GetModuleFileNameW(GetModuleHandleW(L"KX_Pellam.dll"), path, MAX_PATH);
+  static const HMODULE module = LoadLibraryW(L"KX_Pellam.dll");
+  GetModuleFileNameW(module, path, MAX_PATH);
   return path;
 }
 
