@@ -7,6 +7,7 @@
 #include "KX_Pellam.h"
 
 // Tours defined in the other files of this folder.
+void show_file_types();
 void show_folders();
 void show_shared_dlls();
 
@@ -62,6 +63,7 @@ void show_platform() {
 int wmain() {
   show_platform();
   // Each tour below lives in its own file of this folder.
+  show_file_types();
   show_folders();
   show_shared_dlls();
   return 0;

@@ -54,7 +54,7 @@ template <class C>
 class Arg {
  public:
   Arg(const char* s) : null_(s == nullptr) {  // NOLINT: implicit on purpose
-    if (s != nullptr) text_.assign(s, s + std::char_traits<char>::length(s));
+    for (const char* q = s; q != nullptr && *q != 0; ++q) text_.push_back(static_cast<C>(*q));
   }
   Arg(const std::string& s) : text_(s.begin(), s.end()) {}  // NOLINT
   const C* get() const { return null_ ? nullptr : text_.c_str(); }
