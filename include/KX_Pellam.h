@@ -110,7 +110,9 @@ KX_PELLAM_API int WINAPI KX_QueryProductTypeA(void);
 
 /* Writes App Paths\<fileName>: "Path" = directory, and as default value the
  * directory followed directly by fileName, so pass the directory with its
- * trailing backslash. Returns 0 once the key is created. */
+ * trailing backslash. Returns 0 when the key and both values were written,
+ * else the code of the failed creation or of the first failed write (both
+ * values are attempted). */
 KX_PELLAM_API int WINAPI KX_InstRegistAppPathW(const wchar_t *fileName, const wchar_t *directory);
 KX_PELLAM_API int WINAPI KX_InstRegistAppPathA(const char *fileName, const char *directory);
 /* Reads "Path" of App Paths\<fileName> into directory, a buffer of 260
@@ -154,15 +156,17 @@ KX_PELLAM_API int WINAPI KX_InstRegistUninstallerA(const char *keyName, const ch
                                                    const char *uninstallString, const char *publisher,
                                                    const char *displayIcon, const char *displayVersion,
                                                    const char *installLocation, const char *urlInfoAbout);
-/* Deletes the entry (which must have no sub-keys). Returns 0 also when there
- * was none, 1 for a refused keyName, else the code of opening the list. */
+/* Deletes the entry (which must have no sub-keys). Returns 0 when it is gone,
+ * also when there was none; 1 for a refused keyName; else the code of opening
+ * the list or of the deletion (e.g. 5 for an entry with sub-keys). */
 KX_PELLAM_API int WINAPI KX_InstDeleteUninstallerW(const wchar_t *keyName);
 KX_PELLAM_API int WINAPI KX_InstDeleteUninstallerA(const char *keyName);
 /* When the entry has a "DisplayIcon" value that is empty, writes the full
  * path of module into it (a null module: the calling process's executable)
- * and returns 1. Returns 0 and writes nothing when the entry or its
- * "DisplayIcon" is missing, the value is not empty, keyName is refused, or
- * the platform gives no path of 259 characters or less for the module. */
+ * and returns 1 once it is written. Returns 0 and writes nothing when the
+ * entry or its "DisplayIcon" is missing, the value is not empty, keyName is
+ * refused, or the platform gives no path of 259 characters or less for the
+ * module; 0 also when the write fails. */
 KX_PELLAM_API int WINAPI KX_InstMsiProductIconW(HMODULE module, const wchar_t *keyName);
 KX_PELLAM_API int WINAPI KX_InstMsiProductIconA(HMODULE module, const char *keyName);
 
@@ -175,7 +179,7 @@ KX_PELLAM_API int WINAPI KX_InstMsiProductIconA(HMODULE module, const char *keyN
  * fileName is null, empty or 260 characters or longer (nothing is touched),
  * else the Win32 error of the failing registry call (2 when there is no count
  * to lower or delete).
- * CountUp: a missing count, or a value that is no 4-byte count, becomes 1;
+ * CountUp: a missing count, or a value longer than 4 bytes, becomes 1;
  *   a count of 0xFFFFFFFF stays 0xFFFFFFFF. Creates the key when missing.
  * CountDown: lowers the count by one; a count of 1 (or 0) is removed.
  * GetCount: the count, or -1 when there is none, when fileName is null or
