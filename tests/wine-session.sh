@@ -15,7 +15,8 @@ ALSA
       wineboot -i >/dev/null 2>&1 || true
       wineserver -w
     fi
-    wineserver -p
+    # A session that is already up (another run in this tree) is reused.
+    wineserver -p || true
     ;;
   stop)
     wineserver -k || true
