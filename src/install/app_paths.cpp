@@ -41,9 +41,12 @@ LSTATUS regist_app_path(const typename R::Char* file_name, const typename R::Cha
   kx::RegKey key;
   const LSTATUS created = R::create(HKEY_LOCAL_MACHINE, key_path.c_str(), key);
   if (created != ERROR_SUCCESS) return created;
-  R::set_string(key.get(), KX_TEXT(C, "Path"), directory);
-  R::set_string(key.get(), KX_TEXT(C, ""), program.c_str());
-  return ERROR_SUCCESS;
+  // An entry without its values does not start the program, so a failed
+  // write is reported (the first one) instead of being taken for success;
+  // the second value is written all the same.
+  const LSTATUS path_written = R::set_string(key.get(), KX_TEXT(C, "Path"), directory);
+  const LSTATUS program_written = R::set_string(key.get(), KX_TEXT(C, ""), program.c_str());
+  return path_written != ERROR_SUCCESS ? path_written : program_written;
 }
 
 // The stored bytes come back as they are, with or without a terminator. They

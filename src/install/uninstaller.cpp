@@ -64,7 +64,9 @@ LSTATUS regist_uninstaller(const typename R::Char* entry, const typename R::Char
   return status;
 }
 
-// A missing entry is no failure here: the entry is gone either way.
+// A missing entry is no failure here: the entry is gone either way. An entry
+// that stays (it has sub-keys, or the caller may not delete it) is reported
+// with the deletion's code rather than as success.
 template <class R>
 LSTATUS delete_uninstaller(const typename R::Char* entry) noexcept {
   using C = typename R::Char;
@@ -73,14 +75,15 @@ LSTATUS delete_uninstaller(const typename R::Char* entry) noexcept {
   const LSTATUS opened =
       R::open(HKEY_LOCAL_MACHINE, KX_TEXT(C, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall"), list);
   if (opened != ERROR_SUCCESS) return opened;
-  R::delete_key(list.get(), entry);
-  return ERROR_SUCCESS;
+  const LSTATUS deleted = R::delete_key(list.get(), entry);
+  return deleted == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : deleted;
 }
 
 // Fills in a "DisplayIcon" that the entry holds empty and never overwrites
-// one that names an icon. Without a usable module path nothing is written:
-// an entry name that is empty (it would name the Uninstall list itself), a
-// module the platform knows no path for, or a path cut at 260 characters.
+// one that names an icon; 1 only once the path is really stored. Without a
+// usable module path nothing is written: an entry name that is empty (it
+// would name the Uninstall list itself), a module the platform knows no path
+// for, or a path cut at 260 characters.
 template <class R>
 int msi_product_icon(HMODULE module, const typename R::Char* entry) noexcept {
   using C = typename R::Char;
@@ -102,8 +105,7 @@ int msi_product_icon(HMODULE module, const typename R::Char* entry) noexcept {
   const DWORD length = R::module_path(module, module_file, kx::kPathCapacity);
   if (length == 0 || length >= static_cast<DWORD>(kx::kPathCapacity)) return 0;
   module_file[length] = 0;
-  R::set_string(key.get(), icon_name, module_file);
-  return 1;
+  return R::set_string(key.get(), icon_name, module_file) == ERROR_SUCCESS ? 1 : 0;
 }
 
 }  // namespace

@@ -1,0 +1,366 @@
+// Uninstall entries and their icon: what Wine's registry holds after each
+// call (read back with the plain API), what the call recorder shows that the
+// registry cannot (access, byte counts, order, status rules, every key
+// closed, also on injected failures), and Wine's own uninstaller listing the
+// entry.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "KX_Pellam.h"
+#include "install_watch.h"
+#include "registry_read.h"
+#include "support/registry_snapshot.h"
+
+namespace {
+
+using kxtest::text;
+
+const HKEY kRoot = HKEY_LOCAL_MACHINE;
+const std::wstring kList = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+const std::wstring kPrefix = kList + L"\\";
+const wchar_t* const kValueNames[] = {L"DisplayName",    L"UninstallString", L"Publisher",   L"DisplayIcon",
+                                      L"DisplayVersion", L"InstallLocation", L"URLInfoAbout"};
+
+template <class C>
+struct Api;
+template <>
+struct Api<wchar_t> {
+  static constexpr auto regist = KX_InstRegistUninstallerW;
+  static constexpr auto remove = KX_InstDeleteUninstallerW;
+  static constexpr auto icon = KX_InstMsiProductIconW;
+};
+template <>
+struct Api<char> {
+  static constexpr auto regist = KX_InstRegistUninstallerA;
+  static constexpr auto remove = KX_InstDeleteUninstallerA;
+  static constexpr auto icon = KX_InstMsiProductIconA;
+};
+
+template <class C>
+class Uninstaller : public ::testing::Test {
+ protected:
+  using A = Api<C>;
+  using Text = std::basic_string<C>;
+  static std::wstring suffix() { return sizeof(C) == 2 ? L"W" : L"A"; }
+  static Text t(const std::wstring& s) { return text<C>(s); }
+  std::wstring own(const std::wstring& entry) {
+    cleanup_.push_back(kPrefix + entry);
+    return kPrefix + entry;
+  }
+  void TearDown() override {
+    for (const auto& key : cleanup_) kxtest::remove_tree(kRoot, key);
+  }
+
+  // The seven arguments after the entry name; a null optional stays null.
+  struct Args {
+    std::vector<Text> text;
+    std::vector<bool> given;
+    const C* at(size_t i) const { return given[i] ? text[i].c_str() : nullptr; }
+  };
+  static Args args(std::initializer_list<const wchar_t*> values) {
+    Args a;
+    for (const wchar_t* v : values) {
+      a.text.push_back(v ? t(v) : Text());
+      a.given.push_back(v != nullptr);
+    }
+    return a;
+  }
+  static int regist(const std::wstring& entry, const Args& a) {
+    return A::regist(t(entry).c_str(), a.at(0), a.at(1), a.at(2), a.at(3), a.at(4), a.at(5), a.at(6));
+  }
+
+ private:
+  std::vector<std::wstring> cleanup_;
+};
+using Widths = ::testing::Types<wchar_t, char>;
+TYPED_TEST_SUITE(Uninstaller, Widths);
+
+std::vector<std::wstring> value_names(const std::wstring& key) {
+  std::vector<std::wstring> names;
+  const kxtest::RegistrySnapshot snap(kRoot, key.c_str());
+  if (!snap.exists()) return names;
+  for (const auto& [upper, v] : snap.keys().begin()->second.values) names.push_back(v.name);
+  return names;
+}
+
+TYPED_TEST(Uninstaller, WritesTheGivenValuesInOrderAndKeepsOthers) {
+  using C = TypeParam;
+  const std::wstring entry = L"KXTest_Uninst_Values" + this->suffix();
+  const std::wstring key = this->own(entry);
+  {
+    kxtest::InstallWatch<C> w;
+    EXPECT_EQ(this->regist(entry, this->args({L"KX Tool", L"C:\\KX\\remove.exe", nullptr, nullptr, nullptr,
+                                              nullptr, nullptr})),
+              0);
+    EXPECT_EQ(w.created_paths(), std::vector<std::basic_string<C>>{this->t(key)});
+    ASSERT_EQ(w.writes.size(), 2u);
+    EXPECT_EQ(w.writes[1].bytes, 16 * sizeof(C));
+    EXPECT_EQ(w.rec.order().back(), "RegCloseKey");
+    EXPECT_TRUE(w.conventions());
+    EXPECT_TRUE(w.balanced());
+  }
+  EXPECT_EQ(value_names(key), (std::vector<std::wstring>{L"DisplayName", L"UninstallString"}));
+
+  kxtest::write_string(kRoot, key, L"KXTest_Keep", L"kept");
+  const wchar_t* const all[] = {L"KX Tool 2", L"C:\\KX\\remove.exe /x", L"KX Makers", L"C:\\KX\\tool.exe,0",
+                                L"2.0",       L"C:\\KX\\",              L"https://kx.example/"};
+  {
+    kxtest::InstallWatch<C> w;
+    EXPECT_EQ(this->regist(entry, this->args({all[0], all[1], all[2], all[3], all[4], all[5], all[6]})), 0);
+    ASSERT_EQ(w.writes.size(), 7u);
+    for (size_t i = 0; i < 7; ++i) {
+      EXPECT_EQ(w.writes[i].name, this->t(kValueNames[i]));
+      EXPECT_EQ(w.writes[i].type, DWORD(REG_SZ));
+      EXPECT_EQ(w.writes[i].bytes, lstrlenW(all[i]) * sizeof(C)) << i;
+      EXPECT_EQ(w.writes[i].data, this->t(all[i]));
+    }
+    EXPECT_TRUE(w.balanced());
+  }
+  for (size_t i = 0; i < 7; ++i) EXPECT_EQ(kxtest::read_value(kRoot, key, kValueNames[i])->as_wide(), all[i]);
+
+  // Null optionals keep what the entry holds; empty ones become empty values.
+  {
+    kxtest::InstallWatch<C> w;
+    EXPECT_EQ(this->regist(entry, this->args({L"KX Tool 3", L"u", L"", nullptr, nullptr, L"", nullptr})), 0);
+    ASSERT_EQ(w.writes.size(), 4u);
+    EXPECT_EQ(w.writes[2].bytes, 0u);
+    EXPECT_EQ(w.writes[3].name, this->t(L"InstallLocation"));
+    EXPECT_EQ(w.writes[3].bytes, 0u);
+  }
+  EXPECT_EQ(kxtest::read_value(kRoot, key, L"Publisher")->as_wide(), L"");
+  EXPECT_EQ(kxtest::read_value(kRoot, key, L"InstallLocation")->as_wide(), L"");
+  EXPECT_EQ(kxtest::read_value(kRoot, key, L"DisplayVersion")->as_wide(), L"2.0");
+  EXPECT_EQ(kxtest::read_value(kRoot, key, L"KXTest_Keep")->as_wide(), L"kept");
+  EXPECT_EQ(kxtest::read_value(kRoot, key, L"DisplayName")->as_wide(), L"KX Tool 3");
+}
+
+// The result is the status of the last value written; earlier ones are lost,
+// and a failure stops none of the writes after it.
+TYPED_TEST(Uninstaller, StatusIsTheLastWritesStatus) {
+  using C = TypeParam;
+  const std::wstring entry = L"KXTest_Uninst_Status" + this->suffix();
+  this->own(entry);
+  struct Case {
+    bool optionals[5];
+    size_t failing;  // 1-based write
+    int result;
+    size_t writes;
+  };
+  const Case cases[] = {
+      {{false, false, false, false, false}, 2, 5, 2}, {{false, false, false, false, false}, 1, 0, 2},
+      {{true, true, true, true, true}, 7, 5, 7},      {{true, true, true, true, true}, 3, 0, 7},
+      {{true, false, true, false, false}, 4, 5, 4},   {{true, false, true, false, false}, 3, 0, 4},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "write " << c.failing << " of " << c.writes);
+    auto a = this->args({L"D", L"U", L"p", L"i", L"v", L"l", L"u"});
+    for (size_t i = 0; i < 5; ++i) a.given[2 + i] = c.optionals[i];
+    kxtest::InstallWatch<C> w;
+    w.fail_set[c.failing] = ERROR_ACCESS_DENIED;
+    EXPECT_EQ(this->regist(entry, a), c.result);
+    EXPECT_EQ(w.set.count(), c.writes);
+    EXPECT_TRUE(w.balanced());
+  }
+  kxtest::InstallWatch<C> w;
+  w.fail_create[1] = ERROR_ACCESS_DENIED;
+  EXPECT_EQ(this->regist(entry, this->args({L"D", L"U", L"p", L"i", L"v", L"l", L"u"})), 5);
+  EXPECT_EQ(w.set.count(), 0u);
+  EXPECT_TRUE(w.balanced());
+}
+
+TYPED_TEST(Uninstaller, RefusedCallsTouchNothing) {
+  using C = TypeParam;
+  using A = typename TestFixture::A;
+  const auto name = this->t(L"KXTest_Uninst_Refused"), empty = this->t(L""), slash = this->t(L"\\");
+  const kxtest::RegistrySnapshot before(kRoot, kList.c_str());
+  kxtest::InstallWatch<C> w;
+  for (const C* bad : {static_cast<const C*>(nullptr), empty.c_str()}) {
+    EXPECT_EQ(A::regist(bad, name.c_str(), name.c_str(), name.c_str(), nullptr, nullptr, nullptr, nullptr), 1);
+    EXPECT_EQ(A::regist(name.c_str(), bad, name.c_str(), name.c_str(), nullptr, nullptr, nullptr, nullptr), 1);
+    EXPECT_EQ(A::regist(name.c_str(), name.c_str(), bad, name.c_str(), nullptr, nullptr, nullptr, nullptr), 1);
+    EXPECT_EQ(A::remove(bad), 1);
+    EXPECT_EQ(A::icon(nullptr, bad), 0) << "would name the list itself";
+  }
+  EXPECT_EQ(A::regist(slash.c_str(), name.c_str(), name.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr), 1);
+  EXPECT_EQ(A::remove(slash.c_str()), 1);
+  EXPECT_EQ(A::icon(nullptr, slash.c_str()), 0);
+
+  // An entry path of 259 characters is used whole, one of 260 refused.
+  const std::wstring stem = L"KXTest_Uninst_Long" + this->suffix();
+  const std::wstring entry259 = stem + std::wstring(259 - kPrefix.size() - stem.size(), L'n');
+  const auto e260 = this->t(entry259 + L"x");
+  EXPECT_EQ(A::regist(e260.c_str(), name.c_str(), name.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr), 1);
+  EXPECT_EQ(A::icon(nullptr, e260.c_str()), 0);
+  EXPECT_EQ(A::remove(this->t(std::wstring(260, L'n')).c_str()), 1);
+  EXPECT_EQ(w.registry_calls(), 0u);
+  EXPECT_TRUE(kxtest::Unchanged(before));
+
+  const std::wstring key = this->own(entry259);
+  const auto e259 = this->t(entry259);
+  EXPECT_EQ(A::regist(e259.c_str(), name.c_str(), name.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr), 0);
+  EXPECT_EQ(A::icon(nullptr, e259.c_str()), 0) << "no DisplayIcon value";
+  EXPECT_EQ(A::remove(e259.c_str()), 0);
+  EXPECT_EQ(w.created_paths(), std::vector<std::basic_string<C>>{this->t(key)});
+  EXPECT_EQ(w.opened_paths(), (std::vector<std::basic_string<C>>{this->t(key), this->t(kList)}));
+  EXPECT_EQ(w.deleted_names(), std::vector<std::basic_string<C>>{e259});
+  EXPECT_FALSE(kxtest::key_exists(kRoot, key));
+}
+
+TYPED_TEST(Uninstaller, DeleteReportsOnlyAnEntryThatStays) {
+  using C = TypeParam;
+  using A = typename TestFixture::A;
+  const std::wstring entry = L"KXTest_Uninst_Delete" + this->suffix();
+  const std::wstring key = this->own(entry);
+  const auto e = this->t(entry);
+  kxtest::write_string(kRoot, key, L"DisplayName", L"x");
+  {
+    kxtest::InstallWatch<C> w;
+    EXPECT_EQ(A::remove(e.c_str()), 0);
+    EXPECT_EQ(w.rec.order(), (std::vector<std::string>{kxtest::named<C>("RegOpenKeyEx"),
+                                                       kxtest::named<C>("RegDeleteKey"), "RegCloseKey"}));
+    EXPECT_TRUE(w.conventions());
+    EXPECT_TRUE(w.balanced());
+  }
+  EXPECT_FALSE(kxtest::key_exists(kRoot, key));
+  EXPECT_EQ(A::remove(e.c_str()), 0) << "already gone";
+
+  kxtest::write_string(kRoot, key + L"\\Sub", L"x", L"x");
+  EXPECT_EQ(A::remove(e.c_str()), ERROR_ACCESS_DENIED) << "an entry with sub-keys stays";
+  EXPECT_TRUE(kxtest::key_exists(kRoot, key));
+  kxtest::InstallWatch<C> w;
+  w.fail_open[1] = ERROR_ACCESS_DENIED;
+  w.fail_delete[1] = ERROR_ACCESS_DENIED;
+  EXPECT_EQ(A::remove(e.c_str()), 5);
+  EXPECT_EQ(A::remove(e.c_str()), 5);
+  EXPECT_TRUE(w.balanced());
+}
+
+TYPED_TEST(Uninstaller, IconFillsOnlyAnEmptyDisplayIcon) {
+  using C = TypeParam;
+  using A = typename TestFixture::A;
+  using ModulePath = typename kxtest::Width<C>::ModulePath;
+  const std::wstring entry = L"KXTest_Uninst_Icon" + this->suffix();
+  const std::wstring key = this->own(entry);
+  const auto e = this->t(entry);
+  const HMODULE dll = GetModuleHandleW(L"KX_Pellam.dll");
+  for (HMODULE module : {static_cast<HMODULE>(nullptr), dll}) {
+    wchar_t expected[MAX_PATH];
+    const DWORD length = GetModuleFileNameW(module, expected, MAX_PATH);
+    kxtest::write_string(kRoot, key, L"DisplayIcon", L"");
+    kxtest::InstallWatch<C> w;
+    w.rec.template hook<ModulePath>(nullptr, kxtest::named<C>("GetModuleFileName").c_str());
+    EXPECT_EQ(A::icon(module, e.c_str()), 1);
+    EXPECT_EQ(w.rec.order(),
+              (std::vector<std::string>{kxtest::named<C>("RegOpenKeyEx"), kxtest::named<C>("RegQueryValueEx"),
+                                        kxtest::named<C>("GetModuleFileName"), kxtest::named<C>("RegSetValueEx"),
+                                        "RegCloseKey"}));
+    ASSERT_EQ(w.reads.size(), 1u);
+    EXPECT_EQ(w.reads[0].name, this->t(L"DisplayIcon"));
+    EXPECT_EQ(w.reads[0].type_preset, DWORD(REG_SZ));
+    EXPECT_EQ(w.reads[0].capacity, 260u * sizeof(C));
+    ASSERT_EQ(w.writes.size(), 1u);
+    EXPECT_EQ(w.writes[0].bytes, length * sizeof(C));
+    EXPECT_EQ(w.writes[0].type, DWORD(REG_SZ));
+    EXPECT_EQ(kxtest::read_value(kRoot, key, L"DisplayIcon")->as_wide(), expected);
+    EXPECT_TRUE(w.conventions());
+    EXPECT_TRUE(w.balanced());
+  }
+  // Filled already: left alone, and no module path is even asked for.
+  const kxtest::RegistrySnapshot filled(kRoot, key.c_str());
+  kxtest::InstallWatch<C> w;
+  auto& path = w.rec.template hook<ModulePath>(nullptr, kxtest::named<C>("GetModuleFileName").c_str());
+  EXPECT_EQ(A::icon(nullptr, e.c_str()), 0);
+  EXPECT_TRUE(kxtest::Unchanged(filled));
+  EXPECT_EQ(path.count(), 0u);
+
+  // Too long for the buffer, missing value, missing entry: nothing written.
+  kxtest::write_string(kRoot, key, L"DisplayIcon", std::wstring(300, L'i'));
+  EXPECT_EQ(A::icon(nullptr, e.c_str()), 0);
+  RegDeleteKeyValueW(kRoot, key.c_str(), L"DisplayIcon");
+  EXPECT_EQ(A::icon(nullptr, e.c_str()), 0);
+  EXPECT_FALSE(kxtest::read_value(kRoot, key, L"DisplayIcon"));
+  const auto missing = this->t(L"KXTest_Uninst_NoSuchEntry");
+  EXPECT_EQ(A::icon(nullptr, missing.c_str()), 0);
+  EXPECT_FALSE(kxtest::key_exists(kRoot, kPrefix + L"KXTest_Uninst_NoSuchEntry"));
+  EXPECT_EQ(w.set.count(), 0u);
+
+  // No path for the module, or one cut at 260 characters: nothing written.
+  kxtest::write_string(kRoot, key, L"DisplayIcon", L"");
+  EXPECT_EQ(A::icon(reinterpret_cast<HMODULE>(0x10000), e.c_str()), 0);
+  path.script = [](HMODULE, C* out, DWORD size) -> std::optional<DWORD> {
+    for (DWORD i = 0; i < size; ++i) out[i] = C('x');
+    return size;
+  };
+  EXPECT_EQ(A::icon(nullptr, e.c_str()), 0);
+  EXPECT_EQ(w.set.count(), 0u);
+  EXPECT_EQ(kxtest::read_value(kRoot, key, L"DisplayIcon")->as_wide(), L"");
+  path.script = nullptr;
+
+  // A value of 0 bytes reads as empty; failed steps give 0 and close the key.
+  w.answer_query = [](LPBYTE, LPDWORD bytes) {
+    *bytes = 0;
+    return LONG(ERROR_SUCCESS);
+  };
+  const size_t queries = w.query.count();
+  w.fail_open[w.open.count() + 1] = ERROR_ACCESS_DENIED;
+  w.fail_query[queries + 1] = ERROR_MORE_DATA;
+  w.fail_set[1] = ERROR_ACCESS_DENIED;
+  EXPECT_EQ(A::icon(nullptr, e.c_str()), 0) << "open fails";
+  EXPECT_EQ(A::icon(nullptr, e.c_str()), 0) << "query fails";
+  EXPECT_EQ(A::icon(nullptr, e.c_str()), 0) << "write fails";
+  EXPECT_EQ(A::icon(nullptr, e.c_str()), 1) << "0-byte value";
+  EXPECT_EQ(w.set.count(), 2u);
+  EXPECT_TRUE(w.balanced());
+}
+
+// What `uninstaller --list` prints, run inside Wine as a user would.
+std::string list_installed_programs() {
+  SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
+  HANDLE read = nullptr, write = nullptr;
+  if (!CreatePipe(&read, &write, &sa, 0)) return "";
+  SetHandleInformation(read, HANDLE_FLAG_INHERIT, 0);
+  STARTUPINFOW si{};
+  si.cb = sizeof si;
+  si.dwFlags = STARTF_USESTDHANDLES;
+  si.hStdOutput = si.hStdError = write;
+  PROCESS_INFORMATION pi{};
+  wchar_t command[] = L"uninstaller.exe --list";
+  const BOOL started =
+      CreateProcessW(nullptr, command, nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &si, &pi);
+  CloseHandle(write);
+  std::string out;
+  if (started) {
+    char buf[4096];
+    DWORD n = 0;
+    while (ReadFile(read, buf, sizeof buf, &n, nullptr) && n > 0) out.append(buf, n);
+    WaitForSingleObject(pi.hProcess, 10000);
+    CloseHandle(pi.hProcess);
+    CloseHandle(pi.hThread);
+  }
+  CloseHandle(read);
+  EXPECT_TRUE(started) << GetLastError();
+  return out;
+}
+
+TEST(UninstallerWitness, WineUninstallerListsTheEntryUntilItIsDeleted) {
+  const std::wstring entry = L"KXTest_Uninst_Witness" + std::to_wstring(GetCurrentProcessId());
+  const std::string line = std::string(entry.begin(), entry.end()) + "|||KX Witness Product";
+  ASSERT_EQ(KX_InstRegistUninstallerW(entry.c_str(), L"KX Witness Product", L"C:\\KX\\remove.exe", nullptr,
+                                      L"", nullptr, nullptr, nullptr),
+            0);
+  std::string listed = list_installed_programs();
+  const size_t at = listed.find(line);
+  EXPECT_NE(at, std::string::npos) << listed;
+  EXPECT_TRUE(at + line.size() < listed.size() && (listed[at + line.size()] == '\r' || listed[at + line.size()] == '\n'))
+      << "the whole display name ends the line";
+  EXPECT_EQ(KX_InstDeleteUninstallerW(entry.c_str()), 0);
+  listed = list_installed_programs();
+  EXPECT_EQ(listed.find(std::string(entry.begin(), entry.end())), std::string::npos) << listed;
+  kxtest::remove_tree(kRoot, kPrefix + entry);
+}
+
+}  // namespace
