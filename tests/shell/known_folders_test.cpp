@@ -289,8 +289,8 @@ TYPED_TEST(KnownFolders, ModuleFolderAsksFor260AndHandsTheDirectoryHelper260) {
   C* handed = nullptr;
   dir.observe = [&](const C*, C* out, int) { handed = out; };
 
-  kxtest::GuardBuffer<C> out(MAX_PATH);
-  ASSERT_EQ(T::program(pellam(), out.data(), MAX_PATH), 1);
+  kxtest::GuardBuffer<C> out(2 * MAX_PATH);  // room beyond 260 that the helper must not be offered
+  ASSERT_EQ(T::program(pellam(), out.data(), out.capacity()), 1);
   ASSERT_EQ(rec.order(), (std::vector<std::string>{T::kModuleFile, T::kDirectoryName}));
   EXPECT_EQ(std::get<0>(file.calls[0]), pellam());
   EXPECT_EQ(std::get<2>(file.calls[0]), DWORD(MAX_PATH));
@@ -312,11 +312,12 @@ TYPED_TEST(KnownFolders, ModuleFolderAsksFor260AndHandsTheDirectoryHelper260) {
     return answer;
   };
   const auto call = [](C* o, int size) { return T::program(nullptr, o, size); };
-  for (const auto& [result, name] : {std::pair{DWORD(0), Text<C>()}, std::pair{DWORD(MAX_PATH), Text<C>(MAX_PATH, C('z'))},
+  const Text<C> cut = text<C>("C:\\") + Text<C>(MAX_PATH - 3, C('z'));
+  for (const auto& [result, name] : {std::pair{DWORD(0), Text<C>()}, std::pair{DWORD(MAX_PATH), cut},
                                       std::pair{DWORD(7), text<C>("app.exe")}}) {
     rec.clear();
     answer = result, writes = name;
-    expect_output<C>(MAX_PATH, Want(), call);
+    expect_output<C>(2 * MAX_PATH, Want(), call);
     EXPECT_EQ(dir.count(), 0u);
   }
 }
