@@ -9,6 +9,7 @@
 // Tours defined in the other files of this folder.
 void show_file_types();
 void show_folders();
+void show_install();
 void show_shared_dlls();
 
 namespace {
@@ -63,6 +64,7 @@ void show_platform() {
 int wmain() {
   show_platform();
   // Each tour below lives in its own file of this folder.
+  show_install();
   show_file_types();
   show_folders();
   show_shared_dlls();
