@@ -40,10 +40,10 @@ std::optional<std::basic_string<C>> copy_bounded(const C* text) {
 
 bool dll_name_matches(const char* imported, const char* wanted) {
   if (wanted == nullptr) return true;
-  if (::lstrcmpiA(imported, wanted) == 0) return true;
+  if (_stricmp(imported, wanted) == 0) return true;
   // Allow "kernel32" for "KERNEL32.dll".
-  const std::string with_suffix = std::string(wanted) + ".dll";
-  return ::lstrcmpiA(imported, with_suffix.c_str()) == 0;
+  const std::size_t n = std::strlen(wanted);
+  return _strnicmp(imported, wanted, n) == 0 && _stricmp(imported + n, ".dll") == 0;
 }
 
 const IMAGE_NT_HEADERS* nt_headers(const BYTE* base) {
@@ -151,7 +151,12 @@ std::string Recorder::import_key(const char* dll, const char* name, WORD ordinal
   }
   if (key.size() < 4 || key.compare(key.size() - 4, 4, ".dll") != 0) key += ".dll";
   key += '!';
-  key += name != nullptr ? std::string(name) : "#" + std::to_string(ordinal);
+  if (name != nullptr) {
+    key += name;
+  } else {
+    key += '#';
+    key += std::to_string(ordinal);
+  }
   return key;
 }
 
