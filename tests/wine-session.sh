@@ -12,11 +12,15 @@ pcm.!default { type null }
 ctl.!default { type hw card 0 }
 ALSA
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
-      wineboot -i >/dev/null 2>&1 || true
+      wineboot -i </dev/null >/dev/null 2>&1 || true
       wineserver -w
     fi
-    # A session that is already up (another run in this tree) is reused.
-    wineserver -p || true
+    # A session that is already up (another run in this tree) is reused. The
+    # server and Wine's background services (started here by one throwaway
+    # program) must not inherit CTest's output pipes, or CTest would wait for
+    # them to close until the run timed out.
+    wineserver -p </dev/null >/dev/null 2>&1 || true
+    wine cmd /c exit </dev/null >/dev/null 2>&1 || true
     ;;
   stop)
     wineserver -k || true
