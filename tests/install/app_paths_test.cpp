@@ -11,13 +11,14 @@
 #include <vector>
 
 #include "KX_Pellam.h"
-#include "install_watch.h"
 #include "registry_read.h"
+#include "registry_watch.h"
 #include "support/guard_page.h"
 #include "support/registry_snapshot.h"
 
 namespace {
 
+using kxtest::Reg;
 using kxtest::text;
 
 const HKEY kRoot = HKEY_LOCAL_MACHINE;
@@ -25,60 +26,27 @@ const std::wstring kList = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App P
 const std::wstring kPrefix = kList + L"\\";
 
 template <class C>
-struct Api;
-template <>
-struct Api<wchar_t> {
-  static constexpr auto regist_path = KX_InstRegistAppPathW;
-  static constexpr auto query_path = KX_InstQueryAppPathW;
-  static constexpr auto delete_path = KX_InstDeleteAppPathW;
-  static constexpr auto regist_app = KX_InstRegistAppW;
-  static constexpr auto delete_app = KX_InstDeleteAppW;
-};
-template <>
-struct Api<char> {
-  static constexpr auto regist_path = KX_InstRegistAppPathA;
-  static constexpr auto query_path = KX_InstQueryAppPathA;
-  static constexpr auto delete_path = KX_InstDeleteAppPathA;
-  static constexpr auto regist_app = KX_InstRegistAppA;
-  static constexpr auto delete_app = KX_InstDeleteAppA;
+struct Api {
+  static constexpr auto regist_path = kxtest::pick<C>(KX_InstRegistAppPathW, KX_InstRegistAppPathA);
+  static constexpr auto query_path = kxtest::pick<C>(KX_InstQueryAppPathW, KX_InstQueryAppPathA);
+  static constexpr auto delete_path = kxtest::pick<C>(KX_InstDeleteAppPathW, KX_InstDeleteAppPathA);
+  static constexpr auto regist_app = kxtest::pick<C>(KX_InstRegistAppW, KX_InstRegistAppA);
+  static constexpr auto delete_app = kxtest::pick<C>(KX_InstDeleteAppW, KX_InstDeleteAppA);
 };
 
 template <class C>
-class AppPaths : public ::testing::Test {
+class AppPaths : public kxtest::WidthTest<C> {
  protected:
   using A = Api<C>;
-  using Text = std::basic_string<C>;
-  static std::wstring suffix() { return sizeof(C) == 2 ? L"W" : L"A"; }
-  static Text t(const std::wstring& s) { return text<C>(s); }
-  static std::vector<Text> ts(std::initializer_list<std::wstring> list) {
-    std::vector<Text> out;
-    for (const auto& s : list) out.push_back(t(s));
-    return out;
-  }
-  static std::vector<std::string> calls(std::initializer_list<const char*> names) {
-    std::vector<std::string> out;
-    for (const char* n : names) out.push_back(std::string(n) == "RegCloseKey" ? n : kxtest::named<C>(n));
-    return out;
-  }
   // Queries into a 260-character buffer that ends at a guard page.
   static int query(const std::wstring& name, std::basic_string<C>& out) {
     kxtest::GuardBuffer<C> buf(MAX_PATH);
     buf.fill_garbage();
-    const int st = A::query_path(t(name).c_str(), buf.data());
+    const int st = A::query_path(text<C>(name).c_str(), buf.data());
     EXPECT_TRUE(buf.terminated());
     out = buf.text();
     return st;
   }
-  void TearDown() override {
-    for (const auto& key : cleanup_) kxtest::remove_tree(kRoot, key);
-  }
-  std::wstring own(const std::wstring& key) {
-    cleanup_.push_back(key);
-    return key;
-  }
-
- private:
-  std::vector<std::wstring> cleanup_;
 };
 using Widths = ::testing::Types<wchar_t, char>;
 TYPED_TEST_SUITE(AppPaths, Widths);
@@ -88,11 +56,11 @@ TYPED_TEST_SUITE(AppPaths, Widths);
 TYPED_TEST(AppPaths, EntryIsWrittenReadBackAndDeleted) {
   using C = TypeParam;
   const std::wstring name = L"KX" + this->suffix() + L"t.exe", dir = L"C:\\Apps\\Tool\\";
-  const std::wstring key = this->own(kPrefix + name);
+  const std::wstring key = this->own(kRoot, kPrefix + name);
   {
-    kxtest::InstallWatch<C> w;
+    kxtest::RegistryWatch<C> w;
     EXPECT_EQ(TestFixture::A::regist_path(this->t(name).c_str(), this->t(dir).c_str()), 0);
-    EXPECT_EQ(w.rec.order(), this->calls({"RegCreateKeyEx", "RegSetValueEx", "RegSetValueEx", "RegCloseKey"}));
+    EXPECT_EQ(w.rec.order(), kxtest::call_names<C>({Reg::create, Reg::set, Reg::set, Reg::close}));
     EXPECT_EQ(w.created_paths(), this->ts({key}));
     ASSERT_EQ(w.writes.size(), 2u);
     EXPECT_EQ(w.writes[0].name, this->t(L"Path"));
@@ -102,7 +70,7 @@ TYPED_TEST(AppPaths, EntryIsWrittenReadBackAndDeleted) {
     EXPECT_EQ(w.writes[1].bytes, 21 * sizeof(C));
     EXPECT_EQ(w.writes[1].data, this->t(dir + name));
     for (const auto& wr : w.writes) EXPECT_EQ(wr.type, DWORD(REG_SZ));
-    EXPECT_TRUE(w.conventions());
+    EXPECT_TRUE(w.conventions(kRoot));
     EXPECT_TRUE(w.balanced());
   }
   EXPECT_EQ(kxtest::read_value(kRoot, key, L"Path")->as_wide(), dir);
@@ -117,24 +85,24 @@ TYPED_TEST(AppPaths, EntryIsWrittenReadBackAndDeleted) {
 
   typename TestFixture::Text out;
   {
-    kxtest::InstallWatch<C> w;
+    kxtest::RegistryWatch<C> w;
     EXPECT_EQ(this->query(name, out), 0);
     EXPECT_EQ(out, this->t(L"C:\\Apps\\Tool"));
-    EXPECT_EQ(w.rec.order(), this->calls({"RegOpenKeyEx", "RegQueryValueEx", "RegCloseKey"}));
+    EXPECT_EQ(w.rec.order(), kxtest::call_names<C>({Reg::open, Reg::query, Reg::close}));
     EXPECT_EQ(w.opened_paths(), this->ts({key}));
     ASSERT_EQ(w.reads.size(), 1u);
     EXPECT_EQ(w.reads[0].name, this->t(L"path"));
     EXPECT_EQ(w.reads[0].capacity, 260u * sizeof(C));
-    EXPECT_TRUE(w.conventions());
+    EXPECT_TRUE(w.conventions(kRoot));
     EXPECT_TRUE(w.balanced());
   }
   {
-    kxtest::InstallWatch<C> w;
+    kxtest::RegistryWatch<C> w;
     EXPECT_EQ(TestFixture::A::delete_path(this->t(name).c_str()), 0);
-    EXPECT_EQ(w.rec.order(), this->calls({"RegOpenKeyEx", "RegDeleteKey", "RegCloseKey"}));
+    EXPECT_EQ(w.rec.order(), kxtest::call_names<C>({Reg::open, Reg::delete_key, Reg::close}));
     EXPECT_EQ(w.opened_paths(), this->ts({kList}));
     EXPECT_EQ(w.deleted_names(), this->ts({name}));
-    EXPECT_TRUE(w.conventions());
+    EXPECT_TRUE(w.conventions(kRoot));
     EXPECT_TRUE(w.balanced());
   }
   EXPECT_FALSE(kxtest::key_exists(kRoot, key));
@@ -148,7 +116,7 @@ TYPED_TEST(AppPaths, EntryIsWrittenReadBackAndDeleted) {
 TYPED_TEST(AppPaths, QueryTerminatesWithinTheBufferOrReportsMoreData) {
   using C = TypeParam;
   const std::wstring name = L"KXTest_AppPaths_Query" + this->suffix() + L".exe";
-  const std::wstring key = this->own(kPrefix + name);
+  const std::wstring key = this->own(kRoot, kPrefix + name);
   struct Case {
     size_t chars;
     bool raw;  // REG_BINARY without terminator, else REG_SZ as Wine stores it
@@ -174,7 +142,7 @@ TYPED_TEST(AppPaths, QueryTerminatesWithinTheBufferOrReportsMoreData) {
   {
     // The platform owes nothing past the bytes it reports: here it leaves
     // the rest of the buffer full of characters.
-    kxtest::InstallWatch<C> w;
+    kxtest::RegistryWatch<C> w;
     w.answer_query = [](LPBYTE data, LPDWORD bytes) {
       const DWORD capacity = *bytes / sizeof(C);
       for (DWORD i = 0; i < capacity; ++i) reinterpret_cast<C*>(data)[i] = C(i < 3 ? 'a' + i : 'q');
@@ -198,7 +166,7 @@ TYPED_TEST(AppPaths, RefusedCallsTouchNeitherRegistryNorBuffer) {
   const kxtest::RegistrySnapshot before(kRoot, kList.c_str());
   kxtest::GuardBuffer<C> buf(MAX_PATH);
   buf.fill_garbage();
-  kxtest::InstallWatch<C> w;
+  kxtest::RegistryWatch<C> w;
   for (const C* bad : {static_cast<const C*>(nullptr), empty.c_str(), slash.c_str()}) {
     EXPECT_EQ(A::regist_path(bad, dir.c_str()), 1);
     EXPECT_EQ(A::query_path(bad, buf.data()), 1);
@@ -225,11 +193,11 @@ TYPED_TEST(AppPaths, PathsOf259AreUsedWholeAnd260Refused) {
   using A = typename TestFixture::A;
   const std::wstring stem = L"KXTest_AppPaths_Long" + this->suffix();
   const std::wstring name259 = stem + std::wstring(259 - kPrefix.size() - stem.size(), L'n');
-  const std::wstring key = this->own(kPrefix + name259);
+  const std::wstring key = this->own(kRoot, kPrefix + name259);
   ASSERT_EQ(key.size(), 259u);
   const std::wstring dir = L"C:\\" + std::wstring(259 - 3 - name259.size(), L'd') + L"\\";
   {
-    kxtest::InstallWatch<C> w;
+    kxtest::RegistryWatch<C> w;
     EXPECT_EQ(A::regist_path(this->t(name259).c_str(), this->t(dir.substr(0, dir.size() - 1)).c_str()), 0);
     EXPECT_EQ(w.created_paths(), this->ts({key}));
     ASSERT_EQ(w.writes.size(), 2u);
@@ -243,7 +211,7 @@ TYPED_TEST(AppPaths, PathsOf259AreUsedWholeAnd260Refused) {
   kxtest::GuardBuffer<C> buf(MAX_PATH);
   buf.fill_garbage();
   {
-    kxtest::InstallWatch<C> w;
+    kxtest::RegistryWatch<C> w;
     EXPECT_EQ(A::regist_path(this->t(name259).c_str(), this->t(dir).c_str()), 1) << "default value of 260";
     EXPECT_EQ(A::regist_path(this->t(name259 + L"x").c_str(), this->t(L"C:\\").c_str()), 1);
     EXPECT_EQ(A::query_path(this->t(name259 + L"x").c_str(), buf.data()), 1);
@@ -260,9 +228,9 @@ TYPED_TEST(AppPaths, PathsOf259AreUsedWholeAnd260Refused) {
   // The application key: SOFTWARE\first\second\third of 259 and of 260.
   const std::wstring first = L"KXTest_AppKey_Long" + this->suffix(), second(100, L's');
   const std::wstring third(259 - 9 - first.size() - 1 - second.size() - 1, L't');
-  const std::wstring app = this->own(L"SOFTWARE\\" + first);
+  const std::wstring app = this->own(kRoot, L"SOFTWARE\\" + first);
   {
-    kxtest::InstallWatch<C> w;
+    kxtest::RegistryWatch<C> w;
     EXPECT_EQ(A::regist_app(this->t(first).c_str(), this->t(second).c_str(), this->t(third).c_str()), 0);
     EXPECT_EQ(w.created_paths(), this->ts({app + L"\\" + second + L"\\" + third}));
     EXPECT_EQ(w.created_paths()[0].size(), 259u);
@@ -282,14 +250,14 @@ TYPED_TEST(AppPaths, ApplicationKeyComesAndGoesWithItsEmptyParents) {
   using C = TypeParam;
   using A = typename TestFixture::A;
   const std::wstring first = L"KXTest_AppKey_" + this->suffix();
-  const std::wstring app = this->own(L"SOFTWARE\\" + first);
+  const std::wstring app = this->own(kRoot, L"SOFTWARE\\" + first);
   const auto f = this->t(first), one = this->t(L"ProductOne"), two = this->t(L"ProductTwo"), comp = this->t(L"Comp");
   {
-    kxtest::InstallWatch<C> w;
+    kxtest::RegistryWatch<C> w;
     EXPECT_EQ(A::regist_app(f.c_str(), one.c_str(), comp.c_str()), 0);
-    EXPECT_EQ(w.rec.order(), this->calls({"RegCreateKeyEx", "RegCloseKey"}));
+    EXPECT_EQ(w.rec.order(), kxtest::call_names<C>({Reg::create, Reg::close}));
     EXPECT_EQ(w.created_paths(), this->ts({app + L"\\ProductOne\\Comp"}));
-    EXPECT_TRUE(w.conventions());
+    EXPECT_TRUE(w.conventions(kRoot));
     EXPECT_TRUE(w.balanced());
   }
   const kxtest::RegistrySnapshot created(kRoot, app.c_str());
@@ -304,14 +272,14 @@ TYPED_TEST(AppPaths, ApplicationKeyComesAndGoesWithItsEmptyParents) {
   kxtest::write_string(kRoot, app + L"\\ProductOne\\Comp", L"Version", L"1");
   kxtest::write_string(kRoot, app + L"\\ProductOne", L"Vendor", L"KX");
   {
-    kxtest::InstallWatch<C> w;
+    kxtest::RegistryWatch<C> w;
     EXPECT_EQ(A::delete_app(f.c_str(), one.c_str(), comp.c_str()), 0);
-    EXPECT_EQ(w.rec.order(), this->calls({"RegOpenKeyEx", "RegDeleteKey", "RegCloseKey", "RegOpenKeyEx",
-                                          "RegDeleteKey", "RegCloseKey", "RegOpenKeyEx", "RegDeleteKey",
-                                          "RegCloseKey"}));
+    EXPECT_EQ(w.rec.order(), kxtest::call_names<C>({Reg::open, Reg::delete_key, Reg::close, Reg::open,
+                                                     Reg::delete_key, Reg::close, Reg::open, Reg::delete_key,
+                                                     Reg::close}));
     EXPECT_EQ(w.opened_paths(), this->ts({app + L"\\ProductOne", app, L"SOFTWARE\\"}));
     EXPECT_EQ(w.deleted_names(), this->ts({L"Comp", L"ProductOne", first}));
-    EXPECT_TRUE(w.conventions());
+    EXPECT_TRUE(w.conventions(kRoot));
     EXPECT_TRUE(w.balanced());
   }
   EXPECT_FALSE(kxtest::key_exists(kRoot, app + L"\\ProductOne"));
@@ -325,34 +293,34 @@ TYPED_TEST(AppPaths, InjectedFailuresArePassedOnAndEveryKeyIsClosed) {
   using C = TypeParam;
   using A = typename TestFixture::A;
   const std::wstring wname = L"KXTest_AppPaths_Fail" + this->suffix() + L".exe";
-  const std::wstring key = this->own(kPrefix + wname);
+  const std::wstring key = this->own(kRoot, kPrefix + wname);
   const auto name = this->t(wname), dir = this->t(L"C:\\F\\");
   const auto f = this->t(L"KXTest_AppKey_Fail" + this->suffix()), s = this->t(L"S"), th = this->t(L"T");
-  this->own(L"SOFTWARE\\KXTest_AppKey_Fail" + this->suffix());
-  auto check = [](kxtest::InstallWatch<C>& w, const char* what) {
+  this->own(kRoot, L"SOFTWARE\\KXTest_AppKey_Fail" + this->suffix());
+  auto check = [](kxtest::RegistryWatch<C>& w, const char* what) {
     EXPECT_TRUE(w.balanced()) << what;
-    EXPECT_TRUE(w.conventions()) << what;
+    EXPECT_TRUE(w.conventions(kRoot)) << what;
   };
   {
-    kxtest::InstallWatch<C> w;
-    w.fail_create[1] = ERROR_ACCESS_DENIED;
+    kxtest::RegistryWatch<C> w;
+    w.fail[Reg::create][1] = ERROR_ACCESS_DENIED;
     EXPECT_EQ(A::regist_path(name.c_str(), dir.c_str()), 5);
     EXPECT_EQ(A::regist_app(f.c_str(), s.c_str(), th.c_str()), 0) << "only the first create fails";
     EXPECT_EQ(w.set.count(), 0u);
     check(w, "create");
   }
   for (size_t failing : {1, 2}) {  // each write reported, the other still made
-    kxtest::InstallWatch<C> w;
-    w.fail_set[failing] = ERROR_ACCESS_DENIED;
+    kxtest::RegistryWatch<C> w;
+    w.fail[Reg::set][failing] = ERROR_ACCESS_DENIED;
     EXPECT_EQ(A::regist_path(name.c_str(), dir.c_str()), 5) << failing;
     EXPECT_EQ(w.set.count(), 2u);
     check(w, "set");
   }
   kxtest::GuardBuffer<C> buf(MAX_PATH);
   {
-    kxtest::InstallWatch<C> w;
-    w.fail_open[1] = ERROR_ACCESS_DENIED;
-    w.fail_query[2] = ERROR_INVALID_DATA;
+    kxtest::RegistryWatch<C> w;
+    w.fail[Reg::open][1] = ERROR_ACCESS_DENIED;
+    w.fail[Reg::query][2] = ERROR_INVALID_DATA;
     buf.fill_garbage();
     EXPECT_EQ(A::query_path(name.c_str(), buf.data()), 5);
     EXPECT_EQ(buf.text(), this->t(L""));
@@ -361,8 +329,8 @@ TYPED_TEST(AppPaths, InjectedFailuresArePassedOnAndEveryKeyIsClosed) {
     buf.fill_garbage();
     EXPECT_EQ(A::query_path(name.c_str(), buf.data()), ERROR_INVALID_DATA);
     EXPECT_EQ(buf.text(), this->t(L""));
-    w.fail_open[4] = ERROR_ACCESS_DENIED;
-    w.fail_delete[1] = ERROR_ACCESS_DENIED;
+    w.fail[Reg::open][4] = ERROR_ACCESS_DENIED;
+    w.fail[Reg::delete_key][1] = ERROR_ACCESS_DENIED;
     EXPECT_EQ(A::delete_path(name.c_str()), 5) << "list not opened";
     EXPECT_EQ(A::delete_path(name.c_str()), 5) << "deletion refused";
     EXPECT_TRUE(kxtest::key_exists(kRoot, key));
@@ -372,11 +340,11 @@ TYPED_TEST(AppPaths, InjectedFailuresArePassedOnAndEveryKeyIsClosed) {
   {
     // A stage whose open fails skips only its own deletion; the result is
     // the last stage's open.
-    kxtest::InstallWatch<C> w;
-    w.fail_open[1] = ERROR_ACCESS_DENIED;
+    kxtest::RegistryWatch<C> w;
+    w.fail[Reg::open][1] = ERROR_ACCESS_DENIED;
     EXPECT_EQ(A::delete_app(f.c_str(), s.c_str(), th.c_str()), 0);
     EXPECT_EQ(w.deleted_names(), this->ts({L"S", L"KXTest_AppKey_Fail" + this->suffix()}));
-    w.fail_open[6] = ERROR_ACCESS_DENIED;
+    w.fail[Reg::open][6] = ERROR_ACCESS_DENIED;
     EXPECT_EQ(A::delete_app(f.c_str(), s.c_str(), th.c_str()), 5);
     EXPECT_EQ(w.open.count(), 6u);
     check(w, "stages");

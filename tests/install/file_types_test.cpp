@@ -16,75 +16,39 @@
 
 #include "KX_Pellam.h"
 #include "registry_read.h"
+#include "registry_watch.h"
 #include "support/guard_page.h"
 #include "support/registry_snapshot.h"
 
 namespace {
 
+using kxtest::Arg;
+using kxtest::class_default;
 using kxtest::key_exists;
 using kxtest::read_value;
+using kxtest::Reg;
+using kxtest::wide;
 
-struct Wide {
-  using Char = wchar_t;
-  static constexpr auto regist_ext = KX_InstRegistExtW;
-  static constexpr auto regist_action = KX_InstRegistExtActionW;
-  static constexpr auto unregist = KX_InstUnregistExtW;
-  static constexpr auto query = KX_InstQueryClassNameW;
-  static constexpr const char* kTag = "W";
-};
-struct Narrow {
-  using Char = char;
-  static constexpr auto regist_ext = KX_InstRegistExtA;
-  static constexpr auto regist_action = KX_InstRegistExtActionA;
-  static constexpr auto unregist = KX_InstUnregistExtA;
-  static constexpr auto query = KX_InstQueryClassNameA;
-  static constexpr const char* kTag = "A";
-};
-
-std::wstring wide(const std::string& s) { return std::wstring(s.begin(), s.end()); }
-
-std::optional<std::wstring> default_of(const std::string& key) {
-  auto v = read_value(HKEY_CLASSES_ROOT, wide(key), nullptr);
-  if (!v) return std::nullopt;
-  return v->as_wide();
-}
-
-// One argument as the export takes it; std::nullopt passes a null pointer.
 template <class C>
-class Arg {
- public:
-  Arg(const char* s) : null_(s == nullptr) {  // NOLINT: implicit on purpose
-    for (const char* q = s; q != nullptr && *q != 0; ++q) text_.push_back(static_cast<C>(*q));
-  }
-  Arg(const std::string& s) : text_(s.begin(), s.end()) {}  // NOLINT
-  const C* get() const { return null_ ? nullptr : text_.c_str(); }
-
- private:
-  std::basic_string<C> text_;
-  bool null_ = false;
+struct Api {
+  using Char = C;
+  static constexpr auto regist_ext = kxtest::pick<C>(KX_InstRegistExtW, KX_InstRegistExtA);
+  static constexpr auto regist_action = kxtest::pick<C>(KX_InstRegistExtActionW, KX_InstRegistExtActionA);
+  static constexpr auto unregist = kxtest::pick<C>(KX_InstUnregistExtW, KX_InstUnregistExtA);
+  static constexpr auto query = kxtest::pick<C>(KX_InstQueryClassNameW, KX_InstQueryClassNameA);
 };
 
 template <class T>
-class FileTypes : public ::testing::Test {
+class FileTypes : public kxtest::ClassKeysTest<typename T::Char> {
  protected:
   using C = typename T::Char;
-  const std::string ext = std::string("kxtft") + T::kTag;
-  const std::string cls = std::string("KXTest.FileTypes.") + T::kTag + ".Doc";
-
-  void SetUp() override { clean(); }
-  void TearDown() override { clean(); }
-  void clean() {
-    kxtest::remove_tree(HKEY_CLASSES_ROOT, wide("." + ext));
-    kxtest::remove_tree(HKEY_CLASSES_ROOT, wide(cls));
-  }
-
+  FileTypes() : kxtest::ClassKeysTest<C>("kxtft", "FileTypes") {}
   static int regist(Arg<C> e, Arg<C> d, Arg<C> c, Arg<C> i, int n) { return T::regist_ext(e.get(), d.get(), c.get(), i.get(), n); }
   static int action(Arg<C> c, Arg<C> v, Arg<C> a, Arg<C> s) { return T::regist_action(c.get(), v.get(), a.get(), s.get()); }
   static int unregist(Arg<C> e, Arg<C> c) { return T::unregist(e.get(), c.get()); }
-  static std::basic_string<C> text(const std::string& s) { return {s.begin(), s.end()}; }
 };
 
-using Widths = ::testing::Types<Wide, Narrow>;
+using Widths = ::testing::Types<Api<wchar_t>, Api<char>>;
 TYPED_TEST_SUITE(FileTypes, Widths);
 
 // The description may be empty or null: both give a REG_SZ of 0 bytes, handed
@@ -92,14 +56,14 @@ TYPED_TEST_SUITE(FileTypes, Widths);
 TYPED_TEST(FileTypes, RegistersExtensionClassAndIcon) {
   using C = typename TestFixture::C;
   for (const char* description : {"", static_cast<const char*>(nullptr)}) {
-    kxtest::KeyWatch<C> watch;
+    kxtest::RegistryWatch<C> watch;
     ASSERT_EQ(this->regist(this->ext, description, this->cls, "C:\\Apps\\tool.exe", 0), 0);
-    EXPECT_EQ(default_of("." + this->ext), wide(this->cls));
-    EXPECT_EQ(default_of(this->cls), L"");
-    EXPECT_EQ(default_of(this->cls + "\\DefaultIcon"), L"C:\\Apps\\tool.exe,0");
+    EXPECT_EQ(class_default("." + this->ext), wide(this->cls));
+    EXPECT_EQ(class_default(this->cls), L"");
+    EXPECT_EQ(class_default(this->cls + "\\DefaultIcon"), L"C:\\Apps\\tool.exe,0");
 
     ASSERT_EQ(watch.set.calls.size(), 3u);
-    const std::basic_string<C> values[] = {this->text(this->cls), {}, this->text("C:\\Apps\\tool.exe,0")};
+    const std::basic_string<C> values[] = {this->t(this->cls), {}, this->t("C:\\Apps\\tool.exe,0")};
     for (std::size_t i = 0; i < 3; ++i) {
       const auto& call = watch.set.calls[i];
       EXPECT_FALSE(std::get<1>(call).has_value()) << "default value has a null name";
@@ -108,7 +72,7 @@ TYPED_TEST(FileTypes, RegistersExtensionClassAndIcon) {
       EXPECT_EQ(std::get<5>(call), values[i].size() * sizeof(C)) << "terminator never counted";
     }
     EXPECT_EQ(watch.create.count(), 3u);
-    EXPECT_TRUE(watch.creates_follow_conventions());
+    EXPECT_TRUE(watch.conventions(HKEY_CLASSES_ROOT));
     EXPECT_TRUE(watch.balanced());
     EXPECT_EQ(watch.notify.count(), 0u) << "registering the association itself does not notify";
   }
@@ -116,9 +80,9 @@ TYPED_TEST(FileTypes, RegistersExtensionClassAndIcon) {
 
 TYPED_TEST(FileTypes, IconIndexKeepsItsSign) {
   ASSERT_EQ(this->regist(this->ext, "d", this->cls, "C:\\Apps\\tool.exe", -101), 0);
-  EXPECT_EQ(default_of(this->cls + "\\DefaultIcon"), L"C:\\Apps\\tool.exe,-101");
+  EXPECT_EQ(class_default(this->cls + "\\DefaultIcon"), L"C:\\Apps\\tool.exe,-101");
   ASSERT_EQ(this->regist(this->ext, "d", this->cls, "C:\\Apps\\tool.exe", INT_MIN), 0);
-  EXPECT_EQ(default_of(this->cls + "\\DefaultIcon"), L"C:\\Apps\\tool.exe,-2147483648");
+  EXPECT_EQ(class_default(this->cls + "\\DefaultIcon"), L"C:\\Apps\\tool.exe,-2147483648");
 }
 
 TYPED_TEST(FileTypes, ReRegisteringReplacesOnlyTheDefaultValues) {
@@ -130,26 +94,26 @@ TYPED_TEST(FileTypes, ReRegisteringReplacesOnlyTheDefaultValues) {
   ASSERT_EQ(this->regist(this->ext, "Old", "KXTest.Old", "old.ico", 1), 0);
   ASSERT_EQ(this->regist(this->ext, "New", this->cls, "new.ico", 2), 0);
 
-  EXPECT_EQ(default_of("." + this->ext), c);
-  EXPECT_EQ(default_of(this->cls), L"New");
-  EXPECT_EQ(default_of(this->cls + "\\DefaultIcon"), L"new.ico,2");
+  EXPECT_EQ(class_default("." + this->ext), c);
+  EXPECT_EQ(class_default(this->cls), L"New");
+  EXPECT_EQ(class_default(this->cls + "\\DefaultIcon"), L"new.ico,2");
   EXPECT_EQ(read_value(HKEY_CLASSES_ROOT, e, L"Content Type")->as_wide(), L"text/x-kx");
   EXPECT_TRUE(key_exists(HKEY_CLASSES_ROOT, e + L"\\ShellNew"));
-  EXPECT_EQ(default_of(this->cls + "\\shell\\open\\command"), L"old.exe %1");
+  EXPECT_EQ(class_default(this->cls + "\\shell\\open\\command"), L"old.exe %1");
   EXPECT_EQ(read_value(HKEY_CLASSES_ROOT, c + L"\\DefaultIcon", L"Other")->as_wide(), L"kept");
   kxtest::remove_tree(HKEY_CLASSES_ROOT, L"KXTest.Old");
 }
 
 TYPED_TEST(FileTypes, ActionWritesOnlyItsKeyAndNotifiesOnce) {
   using C = typename TestFixture::C;
-  kxtest::KeyWatch<C> watch;
+  kxtest::RegistryWatch<C> watch;
   ASSERT_EQ(this->action(this->cls, "open", "command", "notepad.exe \"%1\""), 0);
-  EXPECT_EQ(default_of(this->cls + "\\shell\\open\\command"), L"notepad.exe \"%1\"");
-  EXPECT_EQ(default_of(this->cls + "\\shell\\open"), std::nullopt) << "the verb's menu text is not set";
-  EXPECT_EQ(default_of(this->cls + "\\shell"), std::nullopt) << "the default verb is not set";
+  EXPECT_EQ(class_default(this->cls + "\\shell\\open\\command"), L"notepad.exe \"%1\"");
+  EXPECT_EQ(class_default(this->cls + "\\shell\\open"), std::nullopt) << "the verb's menu text is not set";
+  EXPECT_EQ(class_default(this->cls + "\\shell"), std::nullopt) << "the default verb is not set";
   ASSERT_EQ(watch.create.count(), 1u);
-  EXPECT_EQ(std::get<1>(watch.create.calls[0]), this->text(this->cls + "\\shell\\open\\command"));
-  EXPECT_TRUE(watch.creates_follow_conventions());
+  EXPECT_EQ(std::get<1>(watch.create.calls[0]), this->t(this->cls + "\\shell\\open\\command"));
+  EXPECT_TRUE(watch.conventions(HKEY_CLASSES_ROOT));
   EXPECT_TRUE(watch.balanced());
   ASSERT_EQ(watch.notify.count(), 1u);
   EXPECT_EQ(watch.notify.calls[0], std::make_tuple(LONG(0x08000000), UINT(0), LPCVOID(nullptr), LPCVOID(nullptr)));
@@ -161,7 +125,7 @@ TYPED_TEST(FileTypes, RemovalReportsEachMissingKey) {
   ASSERT_EQ(this->regist(this->ext, "d", this->cls, "i.ico", 0), 0);
   ASSERT_EQ(this->action(this->cls, "open", "command", "x %1"), 0);
   {
-    kxtest::KeyWatch<C> watch;
+    kxtest::RegistryWatch<C> watch;
     EXPECT_EQ(this->unregist(this->ext, this->cls), 0);
     EXPECT_FALSE(key_exists(HKEY_CLASSES_ROOT, wide("." + this->ext)));
     EXPECT_FALSE(key_exists(HKEY_CLASSES_ROOT, wide(this->cls)));
@@ -170,7 +134,7 @@ TYPED_TEST(FileTypes, RemovalReportsEachMissingKey) {
   }
   ASSERT_EQ(this->action(this->cls, "open", "command", "x %1"), 0);
   {
-    kxtest::KeyWatch<C> watch;
+    kxtest::RegistryWatch<C> watch;
     EXPECT_EQ(this->unregist(this->ext, this->cls), 1) << "the extension key was missing";
     EXPECT_FALSE(key_exists(HKEY_CLASSES_ROOT, wide(this->cls))) << "the class key goes all the same";
     EXPECT_EQ(watch.notify.count(), 1u);
@@ -193,11 +157,8 @@ TYPED_TEST(FileTypes, RefusedCallsTouchNothing) {
   const std::string verb(100, 'v');
   const std::string action_long(259 - c.size() - 7 - 100 - 1 + 1, 'a');  // one past the buffer
 
-  const kxtest::RegistrySnapshot before_ext(HKEY_CLASSES_ROOT, wide("." + e).c_str());
-  const kxtest::RegistrySnapshot before_class(HKEY_CLASSES_ROOT, wide(c).c_str());
-  const kxtest::RegistrySnapshot before_dot(HKEY_CLASSES_ROOT, L".");
-  const auto root_default = read_value(HKEY_CLASSES_ROOT, L"", nullptr);
-  kxtest::KeyWatch<C> watch;
+  const kxtest::ClassesRootBefore before(e, c);
+  kxtest::RegistryWatch<C> watch;
   auto expect_refused = [&](const char* what, int result) {
     EXPECT_EQ(result, 1) << what;
     EXPECT_EQ(watch.registry_calls(), 0u) << what;
@@ -227,14 +188,7 @@ TYPED_TEST(FileTypes, RefusedCallsTouchNothing) {
   expect_refused("unregist class at root", this->unregist(e, "\\"));
   expect_refused("unregist ext too long", this->unregist(long_ext, c));
 
-  EXPECT_TRUE(kxtest::Unchanged(before_ext));
-  EXPECT_TRUE(kxtest::Unchanged(before_class));
-  EXPECT_TRUE(kxtest::Unchanged(before_dot));
-  const auto root_now = read_value(HKEY_CLASSES_ROOT, L"", nullptr);
-  EXPECT_EQ(root_now.has_value(), root_default.has_value());
-  if (root_now && root_default) {
-    EXPECT_EQ(root_now->bytes, root_default->bytes);
-  }
+  EXPECT_TRUE(kxtest::Unchanged(before));
   EXPECT_TRUE(key_exists(HKEY_CLASSES_ROOT, L"CLSID")) << "HKEY_CLASSES_ROOT is intact";
 }
 
@@ -244,21 +198,21 @@ TYPED_TEST(FileTypes, TextThatJustFitsIsUsedWhole) {
   const std::string icon_class = c + std::string(247 - c.size(), 'c');  // key of 259 characters
   const std::string icon_254(254, 'i');
   ASSERT_EQ(this->regist(this->ext, "d", icon_class, icon_254, -101), 0);
-  EXPECT_EQ(default_of(icon_class + "\\DefaultIcon"), wide(icon_254 + ",-101"));
+  EXPECT_EQ(class_default(icon_class + "\\DefaultIcon"), wide(icon_254 + ",-101"));
   kxtest::remove_tree(HKEY_CLASSES_ROOT, wide(icon_class));
 
   const std::string verb(100, 'v');
   const std::string action(259 - c.size() - 7 - 100 - 1, 'a');
   ASSERT_EQ(this->action(c, verb, action, "x"), 0);
-  EXPECT_EQ(default_of(c + "\\shell\\" + verb + "\\" + action), L"x");
+  EXPECT_EQ(class_default(c + "\\shell\\" + verb + "\\" + action), L"x");
 }
 
 TYPED_TEST(FileTypes, FailuresStillCloseEveryKey) {
   using C = typename TestFixture::C;
   for (std::size_t failing = 1; failing <= 3; ++failing) {
     this->clean();
-    kxtest::KeyWatch<C> watch;
-    watch.fail_create[failing] = ERROR_ACCESS_DENIED;
+    kxtest::RegistryWatch<C> watch;
+    watch.fail[Reg::create][failing] = ERROR_ACCESS_DENIED;
     EXPECT_EQ(this->regist(this->ext, "d", this->cls, "i.ico", 0), 1) << failing;
     EXPECT_EQ(watch.create.count(), failing) << "no step after the failing one";
     EXPECT_EQ(watch.set.count(), failing - 1);
@@ -267,23 +221,23 @@ TYPED_TEST(FileTypes, FailuresStillCloseEveryKey) {
         << "earlier steps stay";
   }
   {
-    kxtest::KeyWatch<C> watch;
-    watch.set.script = [](auto...) -> std::optional<LONG> { return ERROR_ACCESS_DENIED; };
+    kxtest::RegistryWatch<C> watch;
+    watch.fail[Reg::set].always(ERROR_ACCESS_DENIED);
     EXPECT_EQ(this->regist(this->ext, "d", this->cls, "i.ico", 0), 0) << "value writes are not reported";
     EXPECT_EQ(watch.set.count(), 3u);
     EXPECT_TRUE(watch.balanced());
   }
   {
-    kxtest::KeyWatch<C> watch;
-    watch.fail_create[1] = ERROR_ACCESS_DENIED;
+    kxtest::RegistryWatch<C> watch;
+    watch.fail[Reg::create][1] = ERROR_ACCESS_DENIED;
     EXPECT_EQ(this->action(this->cls, "open", "command", "x"), ERROR_ACCESS_DENIED);
     EXPECT_EQ(watch.set.count(), 0u);
     EXPECT_EQ(watch.notify.count(), 1u) << "notified whether or not the key was created";
     EXPECT_TRUE(watch.balanced());
   }
   {
-    kxtest::KeyWatch<C> watch;
-    watch.delete_tree.script = [](auto...) -> std::optional<LONG> { return ERROR_ACCESS_DENIED; };
+    kxtest::RegistryWatch<C> watch;
+    watch.fail[Reg::delete_tree].always(ERROR_ACCESS_DENIED);
     EXPECT_EQ(this->unregist(this->ext, this->cls), 1);
     EXPECT_EQ(watch.delete_tree.count(), 2u) << "the class key is tried after the extension key failed";
     EXPECT_EQ(watch.notify.count(), 1u);
@@ -294,14 +248,13 @@ TYPED_TEST(FileTypes, FailuresStillCloseEveryKey) {
 // The class name, written into a buffer that ends at an inaccessible page.
 
 template <class T>
-class ClassName : public ::testing::Test {
+class ClassName : public kxtest::WidthTest<typename T::Char> {
  protected:
   using C = typename T::Char;
-  static std::basic_string<C> text(const std::string& s) { return {s.begin(), s.end()}; }
   std::basic_string<C> query(const std::optional<std::string>& path) {
     kxtest::GuardBuffer<C> out(MAX_PATH);
     out.fill_garbage();
-    const std::basic_string<C> p = path ? this->text(*path) : std::basic_string<C>();
+    const std::basic_string<C> p = path ? this->t(*path) : std::basic_string<C>();
     T::query(path ? p.c_str() : nullptr, out.data());
     EXPECT_TRUE(out.terminated());
     return out.text();
@@ -310,18 +263,17 @@ class ClassName : public ::testing::Test {
 TYPED_TEST_SUITE(ClassName, Widths);
 
 TYPED_TEST(ClassName, IsTheFirstComponentBoundedAt260) {
-  auto t = [this](const char* s) { return this->text(s); };
-  EXPECT_EQ(this->query("MyType.Doc\\shell\\open\\command"), t("MyType.Doc"));
-  EXPECT_EQ(this->query("MyType.Doc"), t("MyType.Doc"));
-  EXPECT_EQ(this->query(""), t(""));
-  EXPECT_EQ(this->query(std::nullopt), t(""));
-  EXPECT_EQ(this->query("\\MyType.Doc\\shell"), t(""));
+  EXPECT_EQ(this->query("MyType.Doc\\shell\\open\\command"), this->t("MyType.Doc"));
+  EXPECT_EQ(this->query("MyType.Doc"), this->t("MyType.Doc"));
+  EXPECT_EQ(this->query(""), this->t(""));
+  EXPECT_EQ(this->query(std::nullopt), this->t(""));
+  EXPECT_EQ(this->query("\\MyType.Doc\\shell"), this->t(""));
   const std::string fits(259, 'k');
-  EXPECT_EQ(this->query(fits + "\\shell"), this->text(fits));
-  EXPECT_EQ(this->query(fits), this->text(fits));
-  EXPECT_EQ(this->query(std::string(260, 'k') + "\\shell"), t("")) << "never cut";
-  EXPECT_EQ(this->query(std::string(5000, 'k')), t(""));
-  TypeParam::query(t("x").c_str(), nullptr);  // no buffer: nothing to write
+  EXPECT_EQ(this->query(fits + "\\shell"), this->t(fits));
+  EXPECT_EQ(this->query(fits), this->t(fits));
+  EXPECT_EQ(this->query(std::string(260, 'k') + "\\shell"), this->t("")) << "never cut";
+  EXPECT_EQ(this->query(std::string(5000, 'k')), this->t(""));
+  TypeParam::query(this->t("x").c_str(), nullptr);  // no buffer: nothing to write
 }
 
 // A double-byte code page, stood in for through IsDBCSLeadByte: 0x95 0x5C is

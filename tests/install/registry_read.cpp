@@ -64,4 +64,12 @@ void write_string(HKEY root, const std::wstring& key, const wchar_t* name, const
   write_raw(root, key, name, REG_SZ, value.c_str(), static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
 }
 
+std::wstring wide(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
+
+std::optional<std::wstring> class_default(const std::string& key) {
+  const auto v = read_value(HKEY_CLASSES_ROOT, wide(key), nullptr);
+  if (!v) return std::nullopt;
+  return v->as_wide();
+}
+
 }  // namespace kxtest

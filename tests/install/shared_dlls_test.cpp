@@ -6,9 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <array>
-#include <cstring>
 #include <optional>
 #include <string>
 #include <tuple>
@@ -16,7 +13,7 @@
 
 #include "KX_Pellam.h"
 #include "registry_read.h"
-#include "support/recorder.h"
+#include "registry_watch.h"
 #include "support/registry_snapshot.h"
 
 namespace {
@@ -24,132 +21,26 @@ namespace {
 const wchar_t kKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
 const HKEY kRoot = HKEY_LOCAL_MACHINE;
 
-struct WideApi {
-  using Char = wchar_t;
-  using Text = std::wstring;
-  using Create = decltype(RegCreateKeyExW);
-  using Open = decltype(RegOpenKeyExW);
-  using Query = decltype(RegQueryValueExW);
-  using Set = decltype(RegSetValueExW);
-  using DeleteValue = decltype(RegDeleteValueW);
-  static constexpr const char* kSuffix = "W";
-  static Text text(const std::wstring& s) { return s; }
-  static int up(const Char* n) { return KX_InstCountUpSharedDLLsW(n); }
-  static int down(const Char* n) { return KX_InstCountDownSharedDLLsW(n); }
-  static int get(const Char* n) { return KX_InstGetCountSharedDLLsW(n); }
-  static int remove(const Char* n) { return KX_InstDeleteSharedDLLsW(n); }
-};
+using kxtest::Reg;
 
-struct NarrowApi {
-  using Char = char;
-  using Text = std::string;
-  using Create = decltype(RegCreateKeyExA);
-  using Open = decltype(RegOpenKeyExA);
-  using Query = decltype(RegQueryValueExA);
-  using Set = decltype(RegSetValueExA);
-  using DeleteValue = decltype(RegDeleteValueA);
-  static constexpr const char* kSuffix = "A";
-  static Text text(const std::wstring& s) {  // the test's names are ASCII
-    Text out;
-    for (wchar_t c : s) out.push_back(static_cast<char>(c));
-    return out;
-  }
-  static int up(const Char* n) { return KX_InstCountUpSharedDLLsA(n); }
-  static int down(const Char* n) { return KX_InstCountDownSharedDLLsA(n); }
-  static int get(const Char* n) { return KX_InstGetCountSharedDLLsA(n); }
-  static int remove(const Char* n) { return KX_InstDeleteSharedDLLsA(n); }
+template <class C>
+struct Api {
+  using Char = C;
+  using Text = std::basic_string<C>;
+  static Text text(const std::wstring& s) { return kxtest::text<C>(s); }
+  static constexpr auto up = kxtest::pick<C>(KX_InstCountUpSharedDLLsW, KX_InstCountUpSharedDLLsA);
+  static constexpr auto down = kxtest::pick<C>(KX_InstCountDownSharedDLLsW, KX_InstCountDownSharedDLLsA);
+  static constexpr auto get = kxtest::pick<C>(KX_InstGetCountSharedDLLsW, KX_InstGetCountSharedDLLsA);
+  static constexpr auto remove = kxtest::pick<C>(KX_InstDeleteSharedDLLsW, KX_InstDeleteSharedDLLsA);
 };
-
-enum Call { kCreate, kOpen, kQuery, kSet, kDelete, kClose, kCalls };
 
 template <class Api>
-std::string label(Call c) {
-  static const char* const names[] = {"RegCreateKeyEx", "RegOpenKeyEx", "RegQueryValueEx", "RegSetValueEx",
-                                      "RegDeleteValue"};
-  return c == kClose ? "RegCloseKey" : std::string(names[c]) + Api::kSuffix;
+using Watch = kxtest::RegistryWatch<typename Api::Char>;
+
+template <class Api>
+std::vector<std::string> labels(std::initializer_list<Reg::Call> calls) {
+  return kxtest::call_names<typename Api::Char>(calls);
 }
-
-template <class Api>
-std::vector<std::string> labels(std::initializer_list<Call> calls) {
-  std::vector<std::string> out;
-  for (Call c : calls) out.push_back(label<Api>(c));
-  return out;
-}
-
-// Records the family's registry calls, keeps a ledger of every key handed out
-// and closed, and can make any call fail instead of reaching the registry.
-template <class Api>
-class Watch {
- public:
-  struct Preset {
-    DWORD type, bytes;
-    bool has_buffer;
-  };
-
-  Watch()
-      : rec_(GetModuleHandleW(L"KX_Pellam.dll")),
-        create(rec_.hook<typename Api::Create>("advapi32.dll", label<Api>(kCreate).c_str())),
-        open(rec_.hook<typename Api::Open>("advapi32.dll", label<Api>(kOpen).c_str())),
-        query(rec_.hook<typename Api::Query>("advapi32.dll", label<Api>(kQuery).c_str())),
-        set(rec_.hook<typename Api::Set>("advapi32.dll", label<Api>(kSet).c_str())),
-        erase(rec_.hook<typename Api::DeleteValue>("advapi32.dll", label<Api>(kDelete).c_str())),
-        close(rec_.hook<decltype(RegCloseKey)>("advapi32.dll", "RegCloseKey")) {
-    create.script = [this](auto... a) -> std::optional<LONG> {
-      if (fail[kCreate]) return fail[kCreate];
-      const LONG st = create.call_real(a...);
-      if (st == ERROR_SUCCESS) opened.push_back(*std::get<7>(std::tie(a...)));
-      return st;
-    };
-    open.script = [this](auto... a) -> std::optional<LONG> {
-      if (fail[kOpen]) return fail[kOpen];
-      const LONG st = open.call_real(a...);
-      if (st == ERROR_SUCCESS) opened.push_back(*std::get<4>(std::tie(a...)));
-      return st;
-    };
-    query.observe = [this](HKEY, auto, LPDWORD, LPDWORD type, LPBYTE data, LPDWORD bytes) {
-      presets.push_back({type ? *type : 0xDEADu, bytes ? *bytes : 0xDEADu, data != nullptr});
-    };
-    set.observe = [this](HKEY, auto, DWORD, DWORD, const BYTE* data, DWORD bytes) {
-      DWORD v = 0xDEADBEEF;
-      if (data != nullptr && bytes == sizeof v) std::memcpy(&v, data, sizeof v);
-      written.push_back(v);
-    };
-    query.script = [this](auto...) { return fail[kQuery]; };
-    set.script = [this](auto...) { return fail[kSet]; };
-    erase.script = [this](auto...) { return fail[kDelete]; };
-    close.observe = [this](HKEY k) { closed.push_back(k); };
-  }
-
-  const std::vector<std::string>& order() const { return rec_.order(); }
-  void clear() {
-    rec_.clear();
-    presets.clear();
-    written.clear();
-  }
-  // Every key handed out was closed exactly once, and nothing else was.
-  ::testing::AssertionResult balanced() const {
-    std::vector<HKEY> a = opened, b = closed;
-    std::sort(a.begin(), a.end());
-    std::sort(b.begin(), b.end());
-    if (a == b) return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << opened.size() << " keys opened, " << closed.size() << " closed";
-  }
-
- private:
-  kxtest::Recorder rec_;
-
- public:
-  kxtest::Hook<typename Api::Create>& create;
-  kxtest::Hook<typename Api::Open>& open;
-  kxtest::Hook<typename Api::Query>& query;
-  kxtest::Hook<typename Api::Set>& set;
-  kxtest::Hook<typename Api::DeleteValue>& erase;
-  kxtest::Hook<decltype(RegCloseKey)>& close;
-  std::array<std::optional<LONG>, kCalls> fail{};
-  std::vector<HKEY> opened, closed;
-  std::vector<Preset> presets;
-  std::vector<DWORD> written;
-};
 
 // Leaves the stack below the caller full of a pattern, so that a count read
 // into an uninitialised number would show it instead of a lucky zero.
@@ -165,7 +56,8 @@ class SharedDlls : public ::testing::Test {
 
   void SetUp() override {
     const std::string test = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    wname_ = L"C:\\KXTest\\SharedDlls\\" + std::wstring(test.begin(), test.end()) + L"_" + static_cast<wchar_t>(Api::kSuffix[0]) + L".dll";
+    wname_ = L"C:\\KXTest\\SharedDlls\\" + std::wstring(test.begin(), test.end()) + L"_" +
+             static_cast<wchar_t>(kxtest::width_suffix<Char>()[0]) + L".dll";
     name_ = Api::text(wname_);
     forget(wname_);
     // A fresh prefix has no SharedDLLs key; with it in place, a snapshot
@@ -206,10 +98,10 @@ class SharedDlls : public ::testing::Test {
 struct ApiNames {
   template <class T>
   static std::string GetName(int) {
-    return T::kSuffix;
+    return kxtest::width_suffix<typename T::Char>();
   }
 };
-using Apis = ::testing::Types<WideApi, NarrowApi>;
+using Apis = ::testing::Types<Api<wchar_t>, Api<char>>;
 TYPED_TEST_SUITE(SharedDlls, Apis, ApiNames);
 
 TYPED_TEST(SharedDlls, ACountLivesFromOneUpAndBackToGone) {
@@ -338,7 +230,7 @@ TYPED_TEST(SharedDlls, RefusedNamesTouchNothingAndTheLongestNameIsUsedWhole) {
         EXPECT_EQ(Api::get(bad), -1);
       }
     }
-    EXPECT_TRUE(w.order().empty()) << w.order().size() << " registry calls, the first " << w.order()[0];
+    EXPECT_TRUE(w.rec.order().empty()) << w.rec.order().size() << " registry calls, the first " << w.rec.order()[0];
   }
   EXPECT_TRUE(kxtest::Unchanged(before));
 
@@ -364,7 +256,7 @@ TYPED_TEST(SharedDlls, AnEmptyNameReadsTheDefaultValue) {
   Watch<Api> w;
   const typename Api::Text empty;
   EXPECT_EQ(Api::get(empty.c_str()), -1);
-  EXPECT_EQ(w.order(), labels<Api>({kOpen, kQuery, kClose}));
+  EXPECT_EQ(w.rec.order(), labels<Api>({Reg::open, Reg::query, Reg::close}));
   ASSERT_EQ(w.query.count(), 1u);
   EXPECT_EQ(std::get<1>(w.query.calls[0]), empty);
   EXPECT_TRUE(w.balanced());
@@ -377,26 +269,14 @@ TYPED_TEST(SharedDlls, EveryCallFlagsBytesAndOrder) {
   // registry-view flag, creation with an empty class, no options and no
   // security record, and counts written as 4-byte REG_DWORDs.
   const auto check_arguments = [&](const char* what) {
-    for (const auto& c : w.create.calls) {
-      EXPECT_EQ(std::get<0>(c), kRoot) << what;
-      EXPECT_EQ(std::get<1>(c), Api::text(kKey)) << what;
-      EXPECT_EQ(std::get<2>(c), 0u) << what;
-      EXPECT_EQ(std::get<3>(c), typename Api::Text()) << what;
-      EXPECT_EQ(std::get<4>(c), 0u) << what;
-      EXPECT_EQ(std::get<5>(c), 0xF003Fu) << what;
-      EXPECT_EQ(std::get<6>(c), nullptr) << what;
-    }
-    for (const auto& c : w.open.calls) {
-      EXPECT_EQ(std::get<0>(c), kRoot) << what;
-      EXPECT_EQ(std::get<1>(c), Api::text(kKey)) << what;
-      EXPECT_EQ(std::get<2>(c), 0u) << what;
-      EXPECT_EQ(std::get<3>(c), 0xF003Fu) << what;
-    }
+    EXPECT_TRUE(w.conventions(kRoot)) << what;
+    for (const auto& path : w.created_paths()) EXPECT_EQ(path, Api::text(kKey)) << what;
+    for (const auto& path : w.opened_paths()) EXPECT_EQ(path, Api::text(kKey)) << what;
     for (const auto& c : w.query.calls) EXPECT_EQ(std::get<1>(c), this->name_) << what;
-    for (const auto& p : w.presets) {
-      EXPECT_EQ(p.type, static_cast<DWORD>(REG_DWORD)) << what;
-      EXPECT_EQ(p.bytes, 4u) << what;
-      EXPECT_TRUE(p.has_buffer) << what;
+    for (const auto& r : w.reads) {
+      EXPECT_EQ(r.type_preset, static_cast<DWORD>(REG_DWORD)) << what;
+      EXPECT_EQ(r.capacity, 4u) << what;
+      EXPECT_TRUE(r.has_buffer) << what;
     }
     for (const auto& c : w.set.calls) {
       EXPECT_EQ(std::get<1>(c), this->name_) << what;
@@ -404,23 +284,24 @@ TYPED_TEST(SharedDlls, EveryCallFlagsBytesAndOrder) {
       EXPECT_EQ(std::get<3>(c), static_cast<DWORD>(REG_DWORD)) << what;
       EXPECT_EQ(std::get<5>(c), 4u) << what;
     }
-    for (const auto& c : w.erase.calls) EXPECT_EQ(std::get<1>(c), this->name_) << what;
+    for (const auto& c : w.delete_value.calls) EXPECT_EQ(std::get<1>(c), this->name_) << what;
   };
-  const auto step = [&](int result, int want, std::initializer_list<Call> calls, std::vector<DWORD> written,
+  const auto step = [&](int result, int want, std::initializer_list<Reg::Call> calls, std::vector<DWORD> written,
                         const char* what) {
     EXPECT_EQ(result, want) << what;
-    EXPECT_EQ(w.order(), labels<Api>(calls)) << what;
-    EXPECT_EQ(w.written, written) << what;
+    EXPECT_EQ(w.rec.order(), labels<Api>(calls)) << what;
+    EXPECT_EQ(w.written_dwords(), written) << what;
     check_arguments(what);
     w.clear();
   };
-  step(Api::up(this->name()), 0, {kCreate, kQuery, kSet, kClose}, {1}, "first count-up");
-  step(Api::up(this->name()), 0, {kCreate, kQuery, kSet, kClose}, {2}, "second count-up");
-  step(Api::down(this->name()), 0, {kOpen, kQuery, kSet, kClose}, {1}, "count-down of 2");
-  step(Api::get(this->name()), 1, {kOpen, kQuery, kClose}, {}, "get");
-  step(Api::down(this->name()), 0, {kOpen, kQuery, kDelete, kClose}, {}, "count-down of 1");
-  step(Api::remove(this->name()), ERROR_FILE_NOT_FOUND, {kOpen, kDelete, kClose}, {}, "delete of nothing");
-  EXPECT_EQ(w.opened.size(), 6u);
+  step(Api::up(this->name()), 0, {Reg::create, Reg::query, Reg::set, Reg::close}, {1}, "first count-up");
+  step(Api::up(this->name()), 0, {Reg::create, Reg::query, Reg::set, Reg::close}, {2}, "second count-up");
+  step(Api::down(this->name()), 0, {Reg::open, Reg::query, Reg::set, Reg::close}, {1}, "count-down of 2");
+  step(Api::get(this->name()), 1, {Reg::open, Reg::query, Reg::close}, {}, "get");
+  step(Api::down(this->name()), 0, {Reg::open, Reg::query, Reg::delete_value, Reg::close}, {}, "count-down of 1");
+  step(Api::remove(this->name()), ERROR_FILE_NOT_FOUND, {Reg::open, Reg::delete_value, Reg::close}, {},
+       "delete of nothing");
+  EXPECT_EQ(w.acquired.size(), 6u);
   EXPECT_TRUE(w.balanced());
   EXPECT_FALSE(this->stored());
 }
@@ -431,35 +312,38 @@ TYPED_TEST(SharedDlls, AFailingCallIsPassedOnAndEveryKeyIsClosed) {
   using Api = TypeParam;
   struct Case {
     Op op;
-    Call fails;
+    Reg::Call fails;
     LONG code;
     DWORD stored;
     int want;
-    std::initializer_list<Call> calls;
+    std::initializer_list<Reg::Call> calls;
   };
   const Case cases[] = {
-      {kUp, kCreate, ERROR_ACCESS_DENIED, 3, ERROR_ACCESS_DENIED, {kCreate}},
+      {kUp, Reg::create, ERROR_ACCESS_DENIED, 3, ERROR_ACCESS_DENIED, {Reg::create}},
       // A count that cannot be read is not reset to 1.
-      {kUp, kQuery, ERROR_NOT_ENOUGH_MEMORY, 3, ERROR_NOT_ENOUGH_MEMORY, {kCreate, kQuery, kClose}},
-      {kUp, kSet, ERROR_ACCESS_DENIED, 3, ERROR_ACCESS_DENIED, {kCreate, kQuery, kSet, kClose}},
-      {kDown, kOpen, ERROR_ACCESS_DENIED, 3, ERROR_ACCESS_DENIED, {kOpen}},
-      {kDown, kQuery, ERROR_NOT_ENOUGH_MEMORY, 3, ERROR_NOT_ENOUGH_MEMORY, {kOpen, kQuery, kClose}},
+      {kUp, Reg::query, ERROR_NOT_ENOUGH_MEMORY, 3, ERROR_NOT_ENOUGH_MEMORY, {Reg::create, Reg::query, Reg::close}},
+      {kUp, Reg::set, ERROR_ACCESS_DENIED, 3, ERROR_ACCESS_DENIED, {Reg::create, Reg::query, Reg::set, Reg::close}},
+      {kDown, Reg::open, ERROR_ACCESS_DENIED, 3, ERROR_ACCESS_DENIED, {Reg::open}},
+      {kDown, Reg::query, ERROR_NOT_ENOUGH_MEMORY, 3, ERROR_NOT_ENOUGH_MEMORY, {Reg::open, Reg::query, Reg::close}},
       // A count-down that did not happen is not reported as done.
-      {kDown, kSet, ERROR_ACCESS_DENIED, 3, ERROR_ACCESS_DENIED, {kOpen, kQuery, kSet, kClose}},
-      {kDown, kDelete, ERROR_ACCESS_DENIED, 1, ERROR_ACCESS_DENIED, {kOpen, kQuery, kDelete, kClose}},
-      {kGet, kOpen, ERROR_FILE_NOT_FOUND, 3, -1, {kOpen}},
-      {kGet, kQuery, ERROR_NOT_ENOUGH_MEMORY, 3, -1, {kOpen, kQuery, kClose}},
-      {kDel, kOpen, ERROR_FILE_NOT_FOUND, 3, ERROR_FILE_NOT_FOUND, {kOpen}},
-      {kDel, kDelete, ERROR_ACCESS_DENIED, 3, ERROR_ACCESS_DENIED, {kOpen, kDelete, kClose}},
+      {kDown, Reg::set, ERROR_ACCESS_DENIED, 3, ERROR_ACCESS_DENIED, {Reg::open, Reg::query, Reg::set, Reg::close}},
+      {kDown, Reg::delete_value, ERROR_ACCESS_DENIED, 1, ERROR_ACCESS_DENIED,
+       {Reg::open, Reg::query, Reg::delete_value, Reg::close}},
+      {kGet, Reg::open, ERROR_FILE_NOT_FOUND, 3, -1, {Reg::open}},
+      {kGet, Reg::query, ERROR_NOT_ENOUGH_MEMORY, 3, -1, {Reg::open, Reg::query, Reg::close}},
+      {kDel, Reg::open, ERROR_FILE_NOT_FOUND, 3, ERROR_FILE_NOT_FOUND, {Reg::open}},
+      {kDel, Reg::delete_value, ERROR_ACCESS_DENIED, 3, ERROR_ACCESS_DENIED,
+       {Reg::open, Reg::delete_value, Reg::close}},
   };
   for (const Case& c : cases) {
-    const std::string what = std::string("op ") + "UDGR"[c.op] + ", failing " + label<Api>(c.fails);
+    const std::string what =
+        std::string("op ") + "UDGR"[c.op] + ", failing " + kxtest::call_name<typename Api::Char>(c.fails);
     this->store(c.stored);
     Watch<Api> w;
-    w.fail[c.fails] = c.code;
+    w.fail[c.fails].always(c.code);
     int (*const ops[])(const typename Api::Char*) = {Api::up, Api::down, Api::get, Api::remove};
     EXPECT_EQ(ops[c.op](this->name()), c.want) << what;
-    EXPECT_EQ(w.order(), labels<Api>(c.calls)) << what;
+    EXPECT_EQ(w.rec.order(), labels<Api>(c.calls)) << what;
     EXPECT_TRUE(w.balanced()) << what;
     EXPECT_TRUE(this->holds(c.stored)) << what;
   }

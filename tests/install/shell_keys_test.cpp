@@ -10,106 +10,73 @@
 
 #include "KX_Pellam.h"
 #include "registry_read.h"
+#include "registry_watch.h"
 #include "support/registry_snapshot.h"
 
 namespace {
 
+using kxtest::Arg;
+using kxtest::class_default;
 using kxtest::key_exists;
 using kxtest::read_value;
-
-struct Wide {
-  using Char = wchar_t;
-  static constexpr auto regist = KX_InstRegistShellKeyW;
-  static constexpr auto unregist = KX_InstUnregistShellKeyW;
-  static constexpr const char* kTag = "W";
-};
-struct Narrow {
-  using Char = char;
-  static constexpr auto regist = KX_InstRegistShellKeyA;
-  static constexpr auto unregist = KX_InstUnregistShellKeyA;
-  static constexpr const char* kTag = "A";
-};
-
-std::wstring wide(const std::string& s) { return std::wstring(s.begin(), s.end()); }
-
-std::optional<std::wstring> default_of(const std::string& key) {
-  auto v = read_value(HKEY_CLASSES_ROOT, wide(key), nullptr);
-  if (!v) return std::nullopt;
-  return v->as_wide();
-}
+using kxtest::Reg;
+using kxtest::wide;
 
 template <class C>
-class Arg {
- public:
-  Arg(const char* s) : null_(s == nullptr) {  // NOLINT: implicit on purpose
-    for (const char* q = s; q != nullptr && *q != 0; ++q) text_.push_back(static_cast<C>(*q));
-  }
-  Arg(const std::string& s) : text_(s.begin(), s.end()) {}  // NOLINT
-  const C* get() const { return null_ ? nullptr : text_.c_str(); }
-
- private:
-  std::basic_string<C> text_;
-  bool null_ = false;
+struct Api {
+  using Char = C;
+  static constexpr auto regist = kxtest::pick<C>(KX_InstRegistShellKeyW, KX_InstRegistShellKeyA);
+  static constexpr auto unregist = kxtest::pick<C>(KX_InstUnregistShellKeyW, KX_InstUnregistShellKeyA);
 };
 
 template <class T>
-class ShellKeys : public ::testing::Test {
+class ShellKeys : public kxtest::ClassKeysTest<typename T::Char> {
  protected:
   using C = typename T::Char;
-  const std::string ext = std::string("kxtsk") + T::kTag;
-  const std::string cls = std::string("KXTest.ShellKeys.") + T::kTag + ".Doc";
-  const std::string path = cls + "\\shell\\open\\command";
-
-  void SetUp() override { clean(); }
-  void TearDown() override { clean(); }
-  void clean() {
-    kxtest::remove_tree(HKEY_CLASSES_ROOT, wide("." + ext));
-    kxtest::remove_tree(HKEY_CLASSES_ROOT, wide(cls));
-  }
+  ShellKeys() : kxtest::ClassKeysTest<C>("kxtsk", "ShellKeys") {}
+  const std::string path = this->cls + "\\shell\\open\\command";
   static int regist(Arg<C> e, Arg<C> d, Arg<C> p, Arg<C> v) { return T::regist(e.get(), d.get(), p.get(), v.get()); }
   static int unregist(Arg<C> e, Arg<C> p) { return T::unregist(e.get(), p.get()); }
 };
 
-using Widths = ::testing::Types<Wide, Narrow>;
+using Widths = ::testing::Types<Api<wchar_t>, Api<char>>;
 TYPED_TEST_SUITE(ShellKeys, Widths);
 
 TYPED_TEST(ShellKeys, RegistersExtensionClassAndKeyPath) {
   using C = typename TestFixture::C;
-  kxtest::KeyWatch<C> watch;
+  kxtest::RegistryWatch<C> watch;
   ASSERT_EQ(this->regist(this->ext, "My document", this->path, "tool.exe \"%1\""), 0);
-  EXPECT_EQ(default_of("." + this->ext), wide(this->cls));
-  EXPECT_EQ(default_of(this->cls), L"My document");
-  EXPECT_EQ(default_of(this->path), L"tool.exe \"%1\"");
+  EXPECT_EQ(class_default("." + this->ext), wide(this->cls));
+  EXPECT_EQ(class_default(this->cls), L"My document");
+  EXPECT_EQ(class_default(this->path), L"tool.exe \"%1\"");
 
   const std::vector<std::string> expected_order = {"RegCreateKeyEx", "RegSetValueEx", "RegCloseKey"};
   ASSERT_EQ(watch.rec.order().size(), 9u);
   for (std::size_t i = 0; i < 9; ++i) EXPECT_EQ(watch.rec.order()[i].rfind(expected_order[i % 3], 0), 0u) << i;
   ASSERT_EQ(watch.set.count(), 3u);
   EXPECT_EQ(std::get<5>(watch.set.calls[0]), this->cls.size() * sizeof(C)) << "class name, terminator not counted";
-  EXPECT_EQ(std::get<1>(watch.create.calls[2]), std::basic_string<C>(this->path.begin(), this->path.end()));
-  EXPECT_TRUE(watch.creates_follow_conventions());
+  EXPECT_EQ(std::get<1>(watch.create.calls[2]), this->t(this->path));
+  EXPECT_TRUE(watch.conventions(HKEY_CLASSES_ROOT));
   EXPECT_TRUE(watch.balanced());
   EXPECT_EQ(watch.notify.count(), 0u);
 }
 
 TYPED_TEST(ShellKeys, KeyPathWithoutBackslashGivesTheClassKeyTheValue) {
   ASSERT_EQ(this->regist(this->ext, "My document", this->cls, "value"), 0);
-  EXPECT_EQ(default_of("." + this->ext), wide(this->cls));
-  EXPECT_EQ(default_of(this->cls), L"value");
+  EXPECT_EQ(class_default("." + this->ext), wide(this->cls));
+  EXPECT_EQ(class_default(this->cls), L"value");
 }
 
 TYPED_TEST(ShellKeys, RemovalDeletesOnlyKeysWithoutSubKeys) {
   using C = typename TestFixture::C;
   ASSERT_EQ(this->regist(this->ext, "My document", this->path, "x"), 0);
   {
-    kxtest::KeyWatch<C> watch;
+    kxtest::RegistryWatch<C> watch;
     EXPECT_EQ(this->unregist(this->ext, this->path), 0);
     ASSERT_EQ(watch.open.count(), 1u);
     const auto& open = watch.open.calls[0];
-    EXPECT_EQ(std::get<0>(open), HKEY_CLASSES_ROOT);
     EXPECT_EQ(std::get<1>(open), std::basic_string<C>(1, C('\\')));
-    EXPECT_EQ(std::get<2>(open), 0u);
-    EXPECT_EQ(std::get<3>(open), static_cast<REGSAM>(KEY_ALL_ACCESS));
+    EXPECT_TRUE(watch.conventions(HKEY_CLASSES_ROOT)) << "the root is opened with full access";
     ASSERT_EQ(watch.delete_key.count(), 2u);
     ASSERT_EQ(watch.acquired.size(), 1u);
     for (const auto& call : watch.delete_key.calls) EXPECT_EQ(std::get<0>(call), watch.acquired[0]);
@@ -118,8 +85,8 @@ TYPED_TEST(ShellKeys, RemovalDeletesOnlyKeysWithoutSubKeys) {
     EXPECT_EQ(watch.notify.count(), 0u);
   }
   EXPECT_FALSE(key_exists(HKEY_CLASSES_ROOT, wide("." + this->ext)));
-  EXPECT_EQ(default_of(this->path), L"x") << "the class tree stays";
-  EXPECT_EQ(default_of(this->cls), L"My document");
+  EXPECT_EQ(class_default(this->path), L"x") << "the class tree stays";
+  EXPECT_EQ(class_default(this->cls), L"My document");
 
   EXPECT_EQ(this->unregist(this->ext, this->path), 0) << "nothing left to delete";
 
@@ -140,11 +107,8 @@ TYPED_TEST(ShellKeys, RefusedCallsTouchNothing) {
   const std::string long_class = std::string(260, 'c') + "\\shell";
   const std::string long_value(260, 'v');
 
-  const kxtest::RegistrySnapshot before_ext(HKEY_CLASSES_ROOT, wide("." + e).c_str());
-  const kxtest::RegistrySnapshot before_class(HKEY_CLASSES_ROOT, wide(this->cls).c_str());
-  const kxtest::RegistrySnapshot before_dot(HKEY_CLASSES_ROOT, L".");
-  const auto root_default = read_value(HKEY_CLASSES_ROOT, L"", nullptr);
-  kxtest::KeyWatch<C> watch;
+  const kxtest::ClassesRootBefore before(e, this->cls);
+  kxtest::RegistryWatch<C> watch;
   auto expect_refused = [&](const char* what, int result) {
     EXPECT_EQ(result, 1) << what;
     EXPECT_EQ(watch.registry_calls(), 0u) << what;
@@ -171,11 +135,7 @@ TYPED_TEST(ShellKeys, RefusedCallsTouchNothing) {
   expect_refused("remove ext too long", this->unregist(long_ext, p));
   EXPECT_EQ(watch.notify.count(), 0u);
 
-  EXPECT_TRUE(kxtest::Unchanged(before_ext));
-  EXPECT_TRUE(kxtest::Unchanged(before_class));
-  EXPECT_TRUE(kxtest::Unchanged(before_dot));
-  const auto root_now = read_value(HKEY_CLASSES_ROOT, L"", nullptr);
-  EXPECT_EQ(root_now.has_value(), root_default.has_value()) << "HKEY_CLASSES_ROOT's own default value";
+  EXPECT_TRUE(kxtest::Unchanged(before));
 }
 
 TYPED_TEST(ShellKeys, TextThatJustFitsIsUsedWhole) {
@@ -183,38 +143,38 @@ TYPED_TEST(ShellKeys, TextThatJustFitsIsUsedWhole) {
   const std::string value(259, 'v');
   ASSERT_EQ(path.size(), 259u);
   ASSERT_EQ(this->regist(this->ext, "d", path, value), 0);
-  EXPECT_EQ(default_of(path), wide(value));
+  EXPECT_EQ(class_default(path), wide(value));
 }
 
 TYPED_TEST(ShellKeys, OnlyTheLastStageAndTheRootOpenAreReported) {
   using C = typename TestFixture::C;
   {
-    kxtest::KeyWatch<C> watch;
-    watch.fail_create[1] = ERROR_ACCESS_DENIED;
-    watch.fail_create[2] = ERROR_ACCESS_DENIED;
+    kxtest::RegistryWatch<C> watch;
+    watch.fail[Reg::create][1] = ERROR_ACCESS_DENIED;
+    watch.fail[Reg::create][2] = ERROR_ACCESS_DENIED;
     EXPECT_EQ(this->regist(this->ext, "d", this->path, "v"), 0);
     EXPECT_EQ(watch.create.count(), 3u) << "every stage runs";
     EXPECT_EQ(watch.set.count(), 1u);
     EXPECT_TRUE(watch.balanced());
   }
   {
-    kxtest::KeyWatch<C> watch;
-    watch.fail_create[3] = ERROR_ACCESS_DENIED;
-    watch.set.script = [](auto...) -> std::optional<LONG> { return ERROR_ACCESS_DENIED; };
+    kxtest::RegistryWatch<C> watch;
+    watch.fail[Reg::create][3] = ERROR_ACCESS_DENIED;
+    watch.fail[Reg::set].always(ERROR_ACCESS_DENIED);
     EXPECT_EQ(this->regist(this->ext, "d", this->path, "v"), ERROR_ACCESS_DENIED);
     EXPECT_EQ(watch.set.count(), 2u);
     EXPECT_TRUE(watch.balanced());
   }
   {
-    kxtest::KeyWatch<C> watch;
-    watch.fail_open[1] = ERROR_ACCESS_DENIED;
+    kxtest::RegistryWatch<C> watch;
+    watch.fail[Reg::open][1] = ERROR_ACCESS_DENIED;
     EXPECT_EQ(this->unregist(this->ext, this->path), ERROR_ACCESS_DENIED);
     EXPECT_EQ(watch.delete_key.count(), 0u);
     EXPECT_TRUE(watch.balanced());
   }
   {
-    kxtest::KeyWatch<C> watch;
-    watch.delete_key.script = [](auto...) -> std::optional<LONG> { return ERROR_ACCESS_DENIED; };
+    kxtest::RegistryWatch<C> watch;
+    watch.fail[Reg::delete_key].always(ERROR_ACCESS_DENIED);
     EXPECT_EQ(this->unregist(this->ext, this->path), 0) << "failed deletions are not reported";
     EXPECT_EQ(watch.delete_key.count(), 2u);
     EXPECT_TRUE(watch.balanced());
@@ -227,7 +187,7 @@ TEST(NarrowShellKeys, DoubleByteClassNameStaysWhole) {
   if (GetACP() != 932) GTEST_SKIP() << "code page " << GetACP() << "; run with LANG=ja_JP.UTF-8 for 932";
   const char* const cls = "KXTest.ShellKeys.\x95\x5C";  // U+8868 in code page 932
   ASSERT_EQ(KX_InstRegistShellKeyA("kxtskj", "d", "KXTest.ShellKeys.\x95\x5C\\shell\\open\\command", "x"), 0);
-  EXPECT_EQ(default_of(".kxtskj").value_or(L"?"), L"KXTest.ShellKeys.\u8868");
+  EXPECT_EQ(class_default(".kxtskj").value_or(L"?"), L"KXTest.ShellKeys.\u8868");
   const auto description = read_value(HKEY_CLASSES_ROOT, L"KXTest.ShellKeys.\u8868", nullptr);
   ASSERT_TRUE(description.has_value());
   EXPECT_EQ(description->as_wide(), L"d");

@@ -11,12 +11,13 @@
 #include <vector>
 
 #include "KX_Pellam.h"
-#include "install_watch.h"
 #include "registry_read.h"
+#include "registry_watch.h"
 #include "support/registry_snapshot.h"
 
 namespace {
 
+using kxtest::Reg;
 using kxtest::text;
 
 const HKEY kRoot = HKEY_LOCAL_MACHINE;
@@ -26,34 +27,18 @@ const wchar_t* const kValueNames[] = {L"DisplayName",    L"UninstallString", L"P
                                       L"DisplayVersion", L"InstallLocation", L"URLInfoAbout"};
 
 template <class C>
-struct Api;
-template <>
-struct Api<wchar_t> {
-  static constexpr auto regist = KX_InstRegistUninstallerW;
-  static constexpr auto remove = KX_InstDeleteUninstallerW;
-  static constexpr auto icon = KX_InstMsiProductIconW;
-};
-template <>
-struct Api<char> {
-  static constexpr auto regist = KX_InstRegistUninstallerA;
-  static constexpr auto remove = KX_InstDeleteUninstallerA;
-  static constexpr auto icon = KX_InstMsiProductIconA;
+struct Api {
+  static constexpr auto regist = kxtest::pick<C>(KX_InstRegistUninstallerW, KX_InstRegistUninstallerA);
+  static constexpr auto remove = kxtest::pick<C>(KX_InstDeleteUninstallerW, KX_InstDeleteUninstallerA);
+  static constexpr auto icon = kxtest::pick<C>(KX_InstMsiProductIconW, KX_InstMsiProductIconA);
 };
 
 template <class C>
-class Uninstaller : public ::testing::Test {
+class Uninstaller : public kxtest::WidthTest<C> {
  protected:
   using A = Api<C>;
   using Text = std::basic_string<C>;
-  static std::wstring suffix() { return sizeof(C) == 2 ? L"W" : L"A"; }
-  static Text t(const std::wstring& s) { return text<C>(s); }
-  std::wstring own(const std::wstring& entry) {
-    cleanup_.push_back(kPrefix + entry);
-    return kPrefix + entry;
-  }
-  void TearDown() override {
-    for (const auto& key : cleanup_) kxtest::remove_tree(kRoot, key);
-  }
+  std::wstring own(const std::wstring& entry) { return kxtest::WidthTest<C>::own(kRoot, kPrefix + entry); }
 
   // The seven arguments after the entry name; a null optional stays null.
   struct Args {
@@ -64,17 +49,14 @@ class Uninstaller : public ::testing::Test {
   static Args args(std::initializer_list<const wchar_t*> values) {
     Args a;
     for (const wchar_t* v : values) {
-      a.text.push_back(v ? t(v) : Text());
+      a.text.push_back(v ? text<C>(v) : Text());
       a.given.push_back(v != nullptr);
     }
     return a;
   }
   static int regist(const std::wstring& entry, const Args& a) {
-    return A::regist(t(entry).c_str(), a.at(0), a.at(1), a.at(2), a.at(3), a.at(4), a.at(5), a.at(6));
+    return A::regist(text<C>(entry).c_str(), a.at(0), a.at(1), a.at(2), a.at(3), a.at(4), a.at(5), a.at(6));
   }
-
- private:
-  std::vector<std::wstring> cleanup_;
 };
 using Widths = ::testing::Types<wchar_t, char>;
 TYPED_TEST_SUITE(Uninstaller, Widths);
@@ -92,7 +74,7 @@ TYPED_TEST(Uninstaller, WritesTheGivenValuesInOrderAndKeepsOthers) {
   const std::wstring entry = L"KXTest_Uninst_Values" + this->suffix();
   const std::wstring key = this->own(entry);
   {
-    kxtest::InstallWatch<C> w;
+    kxtest::RegistryWatch<C> w;
     EXPECT_EQ(this->regist(entry, this->args({L"KX Tool", L"C:\\KX\\remove.exe", nullptr, nullptr, nullptr,
                                               nullptr, nullptr})),
               0);
@@ -100,7 +82,7 @@ TYPED_TEST(Uninstaller, WritesTheGivenValuesInOrderAndKeepsOthers) {
     ASSERT_EQ(w.writes.size(), 2u);
     EXPECT_EQ(w.writes[1].bytes, 16 * sizeof(C));
     EXPECT_EQ(w.rec.order().back(), "RegCloseKey");
-    EXPECT_TRUE(w.conventions());
+    EXPECT_TRUE(w.conventions(kRoot));
     EXPECT_TRUE(w.balanced());
   }
   EXPECT_EQ(value_names(key), (std::vector<std::wstring>{L"DisplayName", L"UninstallString"}));
@@ -109,7 +91,7 @@ TYPED_TEST(Uninstaller, WritesTheGivenValuesInOrderAndKeepsOthers) {
   const wchar_t* const all[] = {L"KX Tool 2", L"C:\\KX\\remove.exe /x", L"KX Makers", L"C:\\KX\\tool.exe,0",
                                 L"2.0",       L"C:\\KX\\",              L"https://kx.example/"};
   {
-    kxtest::InstallWatch<C> w;
+    kxtest::RegistryWatch<C> w;
     EXPECT_EQ(this->regist(entry, this->args({all[0], all[1], all[2], all[3], all[4], all[5], all[6]})), 0);
     ASSERT_EQ(w.writes.size(), 7u);
     for (size_t i = 0; i < 7; ++i) {
@@ -124,7 +106,7 @@ TYPED_TEST(Uninstaller, WritesTheGivenValuesInOrderAndKeepsOthers) {
 
   // Null optionals keep what the entry holds; empty ones become empty values.
   {
-    kxtest::InstallWatch<C> w;
+    kxtest::RegistryWatch<C> w;
     EXPECT_EQ(this->regist(entry, this->args({L"KX Tool 3", L"u", L"", nullptr, nullptr, L"", nullptr})), 0);
     ASSERT_EQ(w.writes.size(), 4u);
     EXPECT_EQ(w.writes[2].bytes, 0u);
@@ -159,14 +141,14 @@ TYPED_TEST(Uninstaller, StatusIsTheLastWritesStatus) {
     SCOPED_TRACE(testing::Message() << "write " << c.failing << " of " << c.writes);
     auto a = this->args({L"D", L"U", L"p", L"i", L"v", L"l", L"u"});
     for (size_t i = 0; i < 5; ++i) a.given[2 + i] = c.optionals[i];
-    kxtest::InstallWatch<C> w;
-    w.fail_set[c.failing] = ERROR_ACCESS_DENIED;
+    kxtest::RegistryWatch<C> w;
+    w.fail[Reg::set][c.failing] = ERROR_ACCESS_DENIED;
     EXPECT_EQ(this->regist(entry, a), c.result);
     EXPECT_EQ(w.set.count(), c.writes);
     EXPECT_TRUE(w.balanced());
   }
-  kxtest::InstallWatch<C> w;
-  w.fail_create[1] = ERROR_ACCESS_DENIED;
+  kxtest::RegistryWatch<C> w;
+  w.fail[Reg::create][1] = ERROR_ACCESS_DENIED;
   EXPECT_EQ(this->regist(entry, this->args({L"D", L"U", L"p", L"i", L"v", L"l", L"u"})), 5);
   EXPECT_EQ(w.set.count(), 0u);
   EXPECT_TRUE(w.balanced());
@@ -177,7 +159,7 @@ TYPED_TEST(Uninstaller, RefusedCallsTouchNothing) {
   using A = typename TestFixture::A;
   const auto name = this->t(L"KXTest_Uninst_Refused"), empty = this->t(L""), slash = this->t(L"\\");
   const kxtest::RegistrySnapshot before(kRoot, kList.c_str());
-  kxtest::InstallWatch<C> w;
+  kxtest::RegistryWatch<C> w;
   for (const C* bad : {static_cast<const C*>(nullptr), empty.c_str()}) {
     EXPECT_EQ(A::regist(bad, name.c_str(), name.c_str(), name.c_str(), nullptr, nullptr, nullptr, nullptr), 1);
     EXPECT_EQ(A::regist(name.c_str(), bad, name.c_str(), name.c_str(), nullptr, nullptr, nullptr, nullptr), 1);
@@ -218,11 +200,10 @@ TYPED_TEST(Uninstaller, DeleteReportsOnlyAnEntryThatStays) {
   const auto e = this->t(entry);
   kxtest::write_string(kRoot, key, L"DisplayName", L"x");
   {
-    kxtest::InstallWatch<C> w;
+    kxtest::RegistryWatch<C> w;
     EXPECT_EQ(A::remove(e.c_str()), 0);
-    EXPECT_EQ(w.rec.order(), (std::vector<std::string>{kxtest::named<C>("RegOpenKeyEx"),
-                                                       kxtest::named<C>("RegDeleteKey"), "RegCloseKey"}));
-    EXPECT_TRUE(w.conventions());
+    EXPECT_EQ(w.rec.order(), kxtest::call_names<C>({Reg::open, Reg::delete_key, Reg::close}));
+    EXPECT_TRUE(w.conventions(kRoot));
     EXPECT_TRUE(w.balanced());
   }
   EXPECT_FALSE(kxtest::key_exists(kRoot, key));
@@ -231,9 +212,9 @@ TYPED_TEST(Uninstaller, DeleteReportsOnlyAnEntryThatStays) {
   kxtest::write_string(kRoot, key + L"\\Sub", L"x", L"x");
   EXPECT_EQ(A::remove(e.c_str()), ERROR_ACCESS_DENIED) << "an entry with sub-keys stays";
   EXPECT_TRUE(kxtest::key_exists(kRoot, key));
-  kxtest::InstallWatch<C> w;
-  w.fail_open[1] = ERROR_ACCESS_DENIED;
-  w.fail_delete[1] = ERROR_ACCESS_DENIED;
+  kxtest::RegistryWatch<C> w;
+  w.fail[Reg::open][1] = ERROR_ACCESS_DENIED;
+  w.fail[Reg::delete_key][1] = ERROR_ACCESS_DENIED;
   EXPECT_EQ(A::remove(e.c_str()), 5);
   EXPECT_EQ(A::remove(e.c_str()), 5);
   EXPECT_TRUE(w.balanced());
@@ -242,7 +223,6 @@ TYPED_TEST(Uninstaller, DeleteReportsOnlyAnEntryThatStays) {
 TYPED_TEST(Uninstaller, IconFillsOnlyAnEmptyDisplayIcon) {
   using C = TypeParam;
   using A = typename TestFixture::A;
-  using ModulePath = typename kxtest::Width<C>::ModulePath;
   const std::wstring entry = L"KXTest_Uninst_Icon" + this->suffix();
   const std::wstring key = this->own(entry);
   const auto e = this->t(entry);
@@ -251,13 +231,10 @@ TYPED_TEST(Uninstaller, IconFillsOnlyAnEmptyDisplayIcon) {
     wchar_t expected[MAX_PATH];
     const DWORD length = GetModuleFileNameW(module, expected, MAX_PATH);
     kxtest::write_string(kRoot, key, L"DisplayIcon", L"");
-    kxtest::InstallWatch<C> w;
-    w.rec.template hook<ModulePath>(nullptr, kxtest::named<C>("GetModuleFileName").c_str());
+    kxtest::RegistryWatch<C> w;
     EXPECT_EQ(A::icon(module, e.c_str()), 1);
     EXPECT_EQ(w.rec.order(),
-              (std::vector<std::string>{kxtest::named<C>("RegOpenKeyEx"), kxtest::named<C>("RegQueryValueEx"),
-                                        kxtest::named<C>("GetModuleFileName"), kxtest::named<C>("RegSetValueEx"),
-                                        "RegCloseKey"}));
+              kxtest::call_names<C>({Reg::open, Reg::query, Reg::module_path, Reg::set, Reg::close}));
     ASSERT_EQ(w.reads.size(), 1u);
     EXPECT_EQ(w.reads[0].name, this->t(L"DisplayIcon"));
     EXPECT_EQ(w.reads[0].type_preset, DWORD(REG_SZ));
@@ -266,13 +243,13 @@ TYPED_TEST(Uninstaller, IconFillsOnlyAnEmptyDisplayIcon) {
     EXPECT_EQ(w.writes[0].bytes, length * sizeof(C));
     EXPECT_EQ(w.writes[0].type, DWORD(REG_SZ));
     EXPECT_EQ(kxtest::read_value(kRoot, key, L"DisplayIcon")->as_wide(), expected);
-    EXPECT_TRUE(w.conventions());
+    EXPECT_TRUE(w.conventions(kRoot));
     EXPECT_TRUE(w.balanced());
   }
   // Filled already: left alone, and no module path is even asked for.
   const kxtest::RegistrySnapshot filled(kRoot, key.c_str());
-  kxtest::InstallWatch<C> w;
-  auto& path = w.rec.template hook<ModulePath>(nullptr, kxtest::named<C>("GetModuleFileName").c_str());
+  kxtest::RegistryWatch<C> w;
+  auto& path = w.module_path;
   EXPECT_EQ(A::icon(nullptr, e.c_str()), 0);
   EXPECT_TRUE(kxtest::Unchanged(filled));
   EXPECT_EQ(path.count(), 0u);
@@ -306,9 +283,9 @@ TYPED_TEST(Uninstaller, IconFillsOnlyAnEmptyDisplayIcon) {
     return LONG(ERROR_SUCCESS);
   };
   const size_t queries = w.query.count();
-  w.fail_open[w.open.count() + 1] = ERROR_ACCESS_DENIED;
-  w.fail_query[queries + 1] = ERROR_MORE_DATA;
-  w.fail_set[1] = ERROR_ACCESS_DENIED;
+  w.fail[Reg::open][w.open.count() + 1] = ERROR_ACCESS_DENIED;
+  w.fail[Reg::query][queries + 1] = ERROR_MORE_DATA;
+  w.fail[Reg::set][1] = ERROR_ACCESS_DENIED;
   EXPECT_EQ(A::icon(nullptr, e.c_str()), 0) << "open fails";
   EXPECT_EQ(A::icon(nullptr, e.c_str()), 0) << "query fails";
   EXPECT_EQ(A::icon(nullptr, e.c_str()), 0) << "write fails";
