@@ -84,11 +84,8 @@ template <class R>
 LSTATUS delete_app_path(const typename R::Char* file_name) noexcept {
   using C = typename R::Char;
   if (!kx::is_key_name(file_name)) return kRefused;
-  kx::RegKey list;
-  const LSTATUS opened =
-      R::open(HKEY_LOCAL_MACHINE, KX_TEXT(C, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths"), list);
-  if (opened != ERROR_SUCCESS) return opened;
-  return R::delete_key(list.get(), file_name);
+  return kx::delete_list_entry<R>(KX_TEXT(C, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths"), file_name,
+                                   false);
 }
 
 template <class C>

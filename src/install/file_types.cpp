@@ -83,16 +83,6 @@ void notify_associations_changed() noexcept {
   ::SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
 }
 
-// Writes one default value on a key created below HKEY_CLASSES_ROOT; the
-// value write's own result is not part of the operation's outcome.
-template <class T>
-LSTATUS create_with_default(const typename T::Char* key_name, const typename T::Char* value) noexcept {
-  kx::RegKey key;
-  const LSTATUS status = T::create(HKEY_CLASSES_ROOT, key_name, key);
-  if (status == ERROR_SUCCESS) T::set_string(key.get(), nullptr, value);
-  return status;
-}
-
 template <class T>
 int regist_ext(const typename T::Char* extension, const typename T::Char* description,
                const typename T::Char* class_name, const typename T::Char* icon_file, int icon_index) noexcept {
@@ -114,9 +104,9 @@ int regist_ext(const typename T::Char* extension, const typename T::Char* descri
   // a null data pointer with a zero byte count.
   const C* const text = description != nullptr ? description : KX_TEXT(C, "");
 
-  if (create_with_default<T>(ext_key.c_str(), class_name) != ERROR_SUCCESS) return kFailed;
-  if (create_with_default<T>(class_name, text) != ERROR_SUCCESS) return kFailed;
-  if (create_with_default<T>(icon_key.c_str(), icon.c_str()) != ERROR_SUCCESS) return kFailed;
+  if (kx::create_with_default<T>(HKEY_CLASSES_ROOT, ext_key.c_str(), class_name) != ERROR_SUCCESS) return kFailed;
+  if (kx::create_with_default<T>(HKEY_CLASSES_ROOT, class_name, text) != ERROR_SUCCESS) return kFailed;
+  if (kx::create_with_default<T>(HKEY_CLASSES_ROOT, icon_key.c_str(), icon.c_str()) != ERROR_SUCCESS) return kFailed;
   return 0;
 }
 
@@ -134,7 +124,7 @@ int regist_ext_action(const typename T::Char* class_name, const typename T::Char
 
   kx::PathBuffer<C> action_key;
   T::format(action_key.data(), KX_TEXT(C, "%s\\shell\\%s\\%s"), class_name, verb, action);
-  const LSTATUS status = create_with_default<T>(action_key.c_str(), command);
+  const LSTATUS status = kx::create_with_default<T>(HKEY_CLASSES_ROOT, action_key.c_str(), command);
   notify_associations_changed();
   return static_cast<int>(status);
 }

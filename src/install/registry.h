@@ -58,4 +58,28 @@ struct RegistryA : Narrow {
   static LSTATUS delete_tree(HKEY key, const char* name) noexcept { return ::SHDeleteKeyA(key, name); }
 };
 
+// Creates root\key_name and writes its default value. The value write's own
+// result is not part of the outcome: callers report the creation.
+template <class R>
+LSTATUS create_with_default(HKEY root, const typename R::Char* key_name, const typename R::Char* value) noexcept {
+  RegKey key;
+  const LSTATUS status = R::create(root, key_name, key);
+  if (status == ERROR_SUCCESS) R::set_string(key.get(), nullptr, value);
+  return status;
+}
+
+// Opens a list key (App Paths, Uninstall) and deletes one entry below it
+// without recursing: the open's failure, else the deletion's result, where a
+// list that treats a missing entry as already removed passes
+// missing_is_removed.
+template <class R>
+LSTATUS delete_list_entry(const typename R::Char* list_path, const typename R::Char* entry,
+                          bool missing_is_removed) noexcept {
+  RegKey list;
+  const LSTATUS opened = R::open(HKEY_LOCAL_MACHINE, list_path, list);
+  if (opened != ERROR_SUCCESS) return opened;
+  const LSTATUS deleted = R::delete_key(list.get(), entry);
+  return missing_is_removed && deleted == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : deleted;
+}
+
 }  // namespace kx

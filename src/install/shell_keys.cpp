@@ -28,14 +28,6 @@ bool class_name_of(const typename T::Char* key_path, kx::PathBuffer<typename T::
   return out.c_str()[0] != 0;
 }
 
-template <class T>
-LSTATUS create_with_default(const typename T::Char* key_name, const typename T::Char* value) noexcept {
-  kx::RegKey key;
-  const LSTATUS status = T::create(HKEY_CLASSES_ROOT, key_name, key);
-  if (status == ERROR_SUCCESS) T::set_string(key.get(), nullptr, value);
-  return status;
-}
-
 // Every argument is required, the description and the value too: an empty
 // extension would name the key "." and an empty key path HKEY_CLASSES_ROOT
 // itself, whose default value the last stage would overwrite; refusing all
@@ -57,9 +49,9 @@ LSTATUS regist_shell_key(const typename T::Char* extension, const typename T::Ch
   if (!data.copy(value).ok()) return kRefused;
 
   // The stages do not depend on one another; only the last one is reported.
-  create_with_default<T>(ext_key.c_str(), class_name.c_str());
-  create_with_default<T>(class_name.c_str(), description);
-  return create_with_default<T>(full_key.c_str(), data.c_str());
+  kx::create_with_default<T>(HKEY_CLASSES_ROOT, ext_key.c_str(), class_name.c_str());
+  kx::create_with_default<T>(HKEY_CLASSES_ROOT, class_name.c_str(), description);
+  return kx::create_with_default<T>(HKEY_CLASSES_ROOT, full_key.c_str(), data.c_str());
 }
 
 template <class T>

@@ -71,12 +71,8 @@ template <class R>
 LSTATUS delete_uninstaller(const typename R::Char* entry) noexcept {
   using C = typename R::Char;
   if (!kx::is_key_name(entry)) return kRefused;
-  kx::RegKey list;
-  const LSTATUS opened =
-      R::open(HKEY_LOCAL_MACHINE, KX_TEXT(C, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall"), list);
-  if (opened != ERROR_SUCCESS) return opened;
-  const LSTATUS deleted = R::delete_key(list.get(), entry);
-  return deleted == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : deleted;
+  return kx::delete_list_entry<R>(KX_TEXT(C, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall"), entry,
+                                  true);
 }
 
 // Fills in a "DisplayIcon" that the entry holds empty and never overwrites
