@@ -1,11 +1,5 @@
-set(CMAKE_SYSTEM_NAME Windows)
+# The -posix compilers: the win32-thread ones have no std::mutex for GoogleTest.
 set(CMAKE_SYSTEM_PROCESSOR i686)
 set(KX_TRIPLET i686-w64-mingw32)
-set(CMAKE_C_COMPILER ${KX_TRIPLET}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${KX_TRIPLET}-g++-posix)
-set(CMAKE_RC_COMPILER ${KX_TRIPLET}-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/${KX_TRIPLET})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)
 # No emulator: 32-bit Windows programs cannot run on this kernel's Wine.
