@@ -10,10 +10,11 @@
 #include "KX_Pellam.h"
 #include "install/key_name.h"
 #include "install/registry.h"
+#include "kx/results.h"
 
 namespace {
 
-constexpr LSTATUS kRefused = 1;
+using kx::kRefused;
 
 template <class C>
 bool compose_entry(kx::PathBuffer<C>& path, const C* file_name) noexcept {

@@ -5,7 +5,7 @@
 
 #include <cstddef>
 
-#include "frame/text.h"
+#include "kx/text.h"
 
 namespace kx {
 
@@ -17,11 +17,7 @@ namespace kx {
 // there may be the second half of a character, so only the first is tested.
 template <class C>
 inline bool is_key_name(const C* name) noexcept {
-  if (is_empty(name) || name[0] == C('\\')) return false;
-  for (std::size_t n = 0; name[n] != 0; ++n) {
-    if (n + 1 >= static_cast<std::size_t>(kPathCapacity)) return false;
-  }
-  return true;
+  return fits(name, static_cast<std::size_t>(kPathCapacity), false) && name[0] != C('\\');
 }
 
 }  // namespace kx

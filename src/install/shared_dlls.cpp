@@ -8,11 +8,12 @@
 
 #include "KX_Pellam.h"
 #include "install/registry.h"
+#include "kx/results.h"
 
 namespace {
 
-constexpr LSTATUS kRefused = 1;
-constexpr int kNoCount = -1;
+using kx::kNoCount;
+using kx::kRefused;
 
 template <class C>
 const C* shared_dlls_key() noexcept {
@@ -24,11 +25,7 @@ const C* shared_dlls_key() noexcept {
 // and never reaches the registry.
 template <class C>
 bool name_fits(const C* name) noexcept {
-  if (name == nullptr) return false;
-  for (std::size_t n = 0; name[n] != 0;) {
-    if (++n >= static_cast<std::size_t>(kx::kPathCapacity)) return false;
-  }
-  return true;
+  return kx::fits(name, static_cast<std::size_t>(kx::kPathCapacity));
 }
 
 template <class C>

@@ -7,10 +7,11 @@
 
 #include "KX_Pellam.h"
 #include "install/registry.h"
+#include "kx/results.h"
 
 namespace {
 
-constexpr LSTATUS kRefused = 1;
+using kx::kRefused;
 
 struct ShellKeysW : kx::RegistryW {
   static void class_name(const wchar_t* key_path, wchar_t* out) noexcept { KX_InstQueryClassNameW(key_path, out); }

@@ -4,7 +4,7 @@
 #include <windows.h>
 
 #include "KX_Pellam.h"
-#include "frame/twins.h"
+#include "kx/twins.h"
 
 // The record sizes below are what the platform checks dwOSVersionInfoSize
 // against; both builds must agree with them.

@@ -8,7 +8,7 @@
 
 #include "KX_Brindel.h"
 #include "KX_Pellam.h"
-#include "frame/twins.h"
+#include "kx/twins.h"
 
 namespace {
 
@@ -36,17 +36,6 @@ struct FoldersA : kx::Narrow {
   }
 };
 
-// wsprintf never writes more than this many characters, terminator included,
-// whatever room the caller has: longer text would come out cut.
-constexpr std::size_t kFormatLimit = 1024;
-
-template <class C>
-std::size_t terminated_length(const C* text, std::size_t capacity) noexcept {
-  std::size_t n = 0;
-  while (n < capacity && text[n] != 0) ++n;
-  return n;  // == capacity: no terminator inside
-}
-
 // Empties the output as far as it has room. A size of 0 or below promises no
 // room at all, so not even the terminator is written then.
 template <class C>
@@ -65,7 +54,7 @@ bool ask_shell(int csidl, typename T::Char* out, int size, kx::PathBuffer<typena
   if (out == nullptr) return false;
   clear_output(out, size);
   if (FAILED(T::shell_folder(csidl, folder.data()))) return false;
-  folder_length = terminated_length(folder.c_str(), static_cast<std::size_t>(kx::kPathCapacity));
+  folder_length = kx::capped_length(folder.c_str(), static_cast<std::size_t>(kx::kPathCapacity));
   return folder_length != 0 && folder_length < static_cast<std::size_t>(kx::kPathCapacity);
 }
 
@@ -93,23 +82,23 @@ int composed_folder(int csidl, typename T::Char* out, int size, const typename T
   if (second != nullptr) required += kx::length(second);
   if (size <= 0 || required >= static_cast<std::size_t>(size)) return 0;
 
-  std::size_t composed = n;
-  if (first != nullptr) composed += 1 + kx::length(first);
-  if (second != nullptr) composed += 1 + kx::length(second);
-  if (composed + 1 > kFormatLimit) return 0;
-
+  // The formatter also refuses a composition past wsprintf's 1,024-character
+  // limit, which a caller's large buffer would otherwise receive cut.
+  const auto room = static_cast<std::size_t>(size);
+  bool written = false;
   if (first == nullptr && second == nullptr) {
-    T::format(out, KX_TEXT(C, "%s"), folder.c_str());
+    written = T::format(out, room, KX_TEXT(C, "%s"), folder.c_str());
   } else if (second == nullptr) {
-    T::format(out, KX_TEXT(C, "%s\\%s"), folder.c_str(), first);
+    written = T::format(out, room, KX_TEXT(C, "%s\\%s"), folder.c_str(), first);
   } else if (first == nullptr) {
     // A second name alone goes straight below the folder (folder, backslash,
     // name): exactly the room the size test reserved, and the folder the
     // caller evidently meant rather than a refusal.
-    T::format(out, KX_TEXT(C, "%s\\%s"), folder.c_str(), second);
+    written = T::format(out, room, KX_TEXT(C, "%s\\%s"), folder.c_str(), second);
   } else {
-    T::format(out, KX_TEXT(C, "%s\\%s\\%s"), folder.c_str(), first, second);
+    written = T::format(out, room, KX_TEXT(C, "%s\\%s\\%s"), folder.c_str(), first, second);
   }
+  if (!written) return 0;
   return 1;
 }
 
@@ -123,7 +112,7 @@ int module_folder(HMODULE module, typename T::Char* out, int size) noexcept {
   // A result of the full capacity means the name was cut (and, on older
   // systems, left unterminated): its directory could be a different folder.
   if (got == 0 || got >= static_cast<DWORD>(kx::kPathCapacity)) return 0;
-  const std::size_t n = terminated_length(path.c_str(), static_cast<std::size_t>(kx::kPathCapacity));
+  const std::size_t n = kx::capped_length(path.c_str(), static_cast<std::size_t>(kx::kPathCapacity));
   if (static_cast<long long>(n) + 1 > size) return 0;
   // The size test covers the directory and its backslash only because the
   // directory part of a name that holds a backslash is shorter than the name;

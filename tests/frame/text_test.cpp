@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "frame/text.h"
+#include "kx/text.h"
 #include "support/guard_page.h"
 
 namespace {

@@ -38,6 +38,25 @@ inline bool is_empty(const C* s) noexcept {
   return s == nullptr || s[0] == 0;
 }
 
+// The length of s, or `cap` when s holds no terminator before it. The scan
+// stops there, so a hostile 64 K string is never read to its end.
+template <class C>
+inline std::size_t capped_length(const C* s, std::size_t cap) noexcept {
+  std::size_t n = 0;
+  while (n < cap && s[n] != 0) ++n;
+  return n;
+}
+
+// The one length check of the library: s is present and shorter than
+// `capacity`, so it fits a buffer of that many characters with its
+// terminator. Pass allow_empty = false where an empty string names nothing.
+template <class C>
+inline bool fits(const C* s, std::size_t capacity, bool allow_empty = true) noexcept {
+  if (s == nullptr || capacity == 0) return false;
+  if (!allow_empty && s[0] == 0) return false;
+  return capped_length(s, capacity) < capacity;
+}
+
 // Copies src with its terminator when it fits below capacity; otherwise
 // writes nothing at all, so a refused copy never leaves a cut string behind.
 template <class C>

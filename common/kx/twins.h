@@ -10,18 +10,23 @@
 
 #include <windows.h>
 
-#include "text.h"
+#include <cstddef>
+
+#include "kx/format.h"
+#include "kx/text.h"
 
 namespace kx {
 
-// wsprintf writes up to 1,024 characters whatever the destination holds:
-// callers must have checked every piece's length against their buffer first.
+// format() is the checked formatter (kx/format.h): it writes only when the
+// whole result fits `capacity` and wsprintf's limit, and otherwise nothing.
 struct Wide {
   using Char = wchar_t;
   static constexpr bool wide = true;
   template <class... Args>
-  static int format(wchar_t* out, const wchar_t* pattern, Args... args) noexcept {
-    return ::wsprintfW(out, pattern, args...);
+  static bool format(wchar_t* out, std::size_t capacity, const wchar_t* pattern, Args... args) noexcept {
+    return format_checked(
+        [](wchar_t* o, const wchar_t* p, auto... a) { return ::wsprintfW(o, p, a...); }, out, capacity, pattern,
+        args...);
   }
 };
 
@@ -29,8 +34,9 @@ struct Narrow {
   using Char = char;
   static constexpr bool wide = false;
   template <class... Args>
-  static int format(char* out, const char* pattern, Args... args) noexcept {
-    return ::wsprintfA(out, pattern, args...);
+  static bool format(char* out, std::size_t capacity, const char* pattern, Args... args) noexcept {
+    return format_checked([](char* o, const char* p, auto... a) { return ::wsprintfA(o, p, a...); }, out,
+                          capacity, pattern, args...);
   }
 };
 
