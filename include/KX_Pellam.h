@@ -113,27 +113,27 @@ KX_PELLAM_API int WINAPI KX_QueryProductTypeA(void);
  * trailing backslash. Returns 0 when the key and both values were written,
  * else the code of the failed creation or of the first failed write (both
  * values are attempted). */
-KX_PELLAM_API int WINAPI KX_InstRegistAppPathW(const wchar_t *fileName, const wchar_t *directory);
-KX_PELLAM_API int WINAPI KX_InstRegistAppPathA(const char *fileName, const char *directory);
+KX_PELLAM_API int WINAPI KX_InstRegistAppPathW(LPCWSTR fileName, LPCWSTR directory);
+KX_PELLAM_API int WINAPI KX_InstRegistAppPathA(LPCSTR fileName, LPCSTR directory);
 /* Reads "Path" of App Paths\<fileName> into directory, a buffer of 260
  * characters (MAX_PATH), always terminated; it is the empty string on every
  * failure. 2 when there is no entry or no "Path", 234 (ERROR_MORE_DATA) when
  * the value does not fit in 259 characters. */
-KX_PELLAM_API int WINAPI KX_InstQueryAppPathW(const wchar_t *fileName, wchar_t *directory);
-KX_PELLAM_API int WINAPI KX_InstQueryAppPathA(const char *fileName, char *directory);
+KX_PELLAM_API int WINAPI KX_InstQueryAppPathW(LPCWSTR fileName, LPWSTR directory);
+KX_PELLAM_API int WINAPI KX_InstQueryAppPathA(LPCSTR fileName, LPSTR directory);
 /* Deletes App Paths\<fileName> (which must have no sub-keys); 2 when it does
  * not exist. */
-KX_PELLAM_API int WINAPI KX_InstDeleteAppPathW(const wchar_t *fileName);
-KX_PELLAM_API int WINAPI KX_InstDeleteAppPathA(const char *fileName);
+KX_PELLAM_API int WINAPI KX_InstDeleteAppPathW(LPCWSTR fileName);
+KX_PELLAM_API int WINAPI KX_InstDeleteAppPathA(LPCSTR fileName);
 /* Creates the empty key SOFTWARE\<first>\<second>\<third>; 0 also when it
  * exists already. */
-KX_PELLAM_API int WINAPI KX_InstRegistAppW(const wchar_t *first, const wchar_t *second, const wchar_t *third);
-KX_PELLAM_API int WINAPI KX_InstRegistAppA(const char *first, const char *second, const char *third);
+KX_PELLAM_API int WINAPI KX_InstRegistAppW(LPCWSTR first, LPCWSTR second, LPCWSTR third);
+KX_PELLAM_API int WINAPI KX_InstRegistAppA(LPCSTR first, LPCSTR second, LPCSTR third);
 /* Deletes SOFTWARE\<first>\<second>\<third>, then <second> and <first> as
  * far as they have no other sub-keys left. Returns 0 whenever SOFTWARE can be
  * opened, also when nothing was there to delete. */
-KX_PELLAM_API int WINAPI KX_InstDeleteAppW(const wchar_t *first, const wchar_t *second, const wchar_t *third);
-KX_PELLAM_API int WINAPI KX_InstDeleteAppA(const char *first, const char *second, const char *third);
+KX_PELLAM_API int WINAPI KX_InstDeleteAppW(LPCWSTR first, LPCWSTR second, LPCWSTR third);
+KX_PELLAM_API int WINAPI KX_InstDeleteAppA(LPCSTR first, LPCSTR second, LPCSTR third);
 
 /* ---- Uninstaller entry and product icon ------------------------------------ */
 /* The entry SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\<keyName>
@@ -146,29 +146,29 @@ KX_PELLAM_API int WINAPI KX_InstDeleteAppA(const char *first, const char *second
  * "DisplayVersion", "InstallLocation" and "URLInfoAbout" for each of those
  * arguments that is not null (an empty string gives an empty value); other
  * values of the entry stay. Returns 1 for a refused call (nothing touched),
- * the creation's code if that fails, else the status of the last value
- * written. */
-KX_PELLAM_API int WINAPI KX_InstRegistUninstallerW(const wchar_t *keyName, const wchar_t *displayName,
-                                                   const wchar_t *uninstallString, const wchar_t *publisher,
-                                                   const wchar_t *displayIcon, const wchar_t *displayVersion,
-                                                   const wchar_t *installLocation, const wchar_t *urlInfoAbout);
-KX_PELLAM_API int WINAPI KX_InstRegistUninstallerA(const char *keyName, const char *displayName,
-                                                   const char *uninstallString, const char *publisher,
-                                                   const char *displayIcon, const char *displayVersion,
-                                                   const char *installLocation, const char *urlInfoAbout);
+ * the creation's code if that fails, else the code of the first value write
+ * that failed (every value is still attempted), else 0. */
+KX_PELLAM_API int WINAPI KX_InstRegistUninstallerW(LPCWSTR keyName, LPCWSTR displayName,
+                                                   LPCWSTR uninstallString, LPCWSTR publisher,
+                                                   LPCWSTR displayIcon, LPCWSTR displayVersion,
+                                                   LPCWSTR installLocation, LPCWSTR urlInfoAbout);
+KX_PELLAM_API int WINAPI KX_InstRegistUninstallerA(LPCSTR keyName, LPCSTR displayName,
+                                                   LPCSTR uninstallString, LPCSTR publisher,
+                                                   LPCSTR displayIcon, LPCSTR displayVersion,
+                                                   LPCSTR installLocation, LPCSTR urlInfoAbout);
 /* Deletes the entry (which must have no sub-keys). Returns 0 when it is gone,
  * also when there was none; 1 for a refused keyName; else the code of opening
  * the list or of the deletion (e.g. 5 for an entry with sub-keys). */
-KX_PELLAM_API int WINAPI KX_InstDeleteUninstallerW(const wchar_t *keyName);
-KX_PELLAM_API int WINAPI KX_InstDeleteUninstallerA(const char *keyName);
+KX_PELLAM_API int WINAPI KX_InstDeleteUninstallerW(LPCWSTR keyName);
+KX_PELLAM_API int WINAPI KX_InstDeleteUninstallerA(LPCSTR keyName);
 /* When the entry has a "DisplayIcon" value that is empty, writes the full
  * path of module into it (a null module: the calling process's executable)
  * and returns 1 once it is written. Returns 0 and writes nothing when the
  * entry or its "DisplayIcon" is missing, the value is not empty, keyName is
  * refused, or the platform gives no path of 259 characters or less for the
  * module; 0 also when the write fails. */
-KX_PELLAM_API int WINAPI KX_InstMsiProductIconW(HMODULE module, const wchar_t *keyName);
-KX_PELLAM_API int WINAPI KX_InstMsiProductIconA(HMODULE module, const char *keyName);
+KX_PELLAM_API int WINAPI KX_InstMsiProductIconW(HMODULE module, LPCWSTR keyName);
+KX_PELLAM_API int WINAPI KX_InstMsiProductIconA(HMODULE module, LPCSTR keyName);
 
 /* ---- Shared DLL reference counts --------------------------------------------- */
 /* Reference counts of shared files, kept as REG_DWORD values of
@@ -202,12 +202,12 @@ KX_PELLAM_API int WINAPI KX_InstDeleteSharedDLLsA(LPCSTR fileName);
  * given without the leading dot. Every key name, and the icon string, must
  * stay below 260 characters; a class name must not start with a backslash.
  * RegistExt: 0 on success; 1 when extension, className or iconFile is null
- *   or empty, when a name would not fit, or when a key cannot be created
- *   (keys written before stay). A null description is written as an empty
+ *   or empty, when a name would not fit, or when a key cannot be created or
+ *   its default value cannot be written (keys written before stay). A null description is written as an empty
  *   value. The shell is not notified.
  * RegistExtAction: 0 on success; 1 when an argument is null or empty or the
  *   action key name would not fit (nothing is touched); else the Win32 error
- *   of creating the action key. Notifies the shell of changed associations
+ *   of creating the action key or of writing its default value. Notifies the shell of changed associations
  *   once its arguments are accepted, also when the key cannot be created.
  * UnregistExt: deletes the extension key and the class key with everything
  *   below them. 0 when both existed and were deleted; 1 when either could not
@@ -241,8 +241,8 @@ KX_PELLAM_API void WINAPI KX_InstQueryClassNameA(LPCSTR keyPath, LPSTR className
  * export notifies the shell.
  * RegistShellKey: writes ".<extension>" = class name, class key = description,
  *   keyPath = value (when keyPath is the class name alone, value replaces the
- *   description). Returns 0 or the Win32 error of creating keyPath; 1 when the
- *   call is refused (nothing is touched).
+ *   description). Returns 0 or the Win32 error of creating keyPath or writing
+ *   its value; 1 when the call is refused (nothing is touched).
  * UnregistShellKey: deletes ".<extension>" and the class key, each only when it
  *   has no sub-keys (so the class of a longer keyPath stays; remove it with
  *   KX_InstUnregistExtW). Returns 0, 1 when refused, or the Win32 error of

@@ -14,11 +14,12 @@
 
 #include "KX_Pellam.h"
 #include "install/registry.h"
+#include "kx/results.h"
 
 namespace {
 
-constexpr int kRefused = 1;  // an argument is missing or would not fit
-constexpr int kFailed = 1;   // what register and remove report for any registry failure
+using kx::kRefused;
+constexpr int kFailed = kx::kFileTypeFailed;
 
 struct FileTypesW : kx::RegistryW {
   static bool lead_byte(wchar_t) noexcept { return false; }
@@ -36,42 +37,14 @@ struct FileTypesA : kx::RegistryA {
 template <class C>
 constexpr C kBackslash = C('\\');
 
-// Characters in s, counted only up to the path capacity: a hostile string is
-// never read to its end, and anything at the cap is too long anyway.
-template <class C>
-std::size_t capped_length(const C* s) noexcept {
-  std::size_t n = 0;
-  while (n < static_cast<std::size_t>(kx::kPathCapacity) && s[n] != 0) ++n;
-  return n;
-}
-
-// Whether a text of these pieces, formatted into a path buffer, leaves room
-// for the terminator.
-constexpr bool fits_path(std::size_t characters) noexcept {
-  return characters < static_cast<std::size_t>(kx::kPathCapacity);
-}
-
-// Decimal digits of "%d", the minus sign included (INT_MIN: 11).
-constexpr std::size_t decimal_length(int value) noexcept {
-  long long v = value;
-  std::size_t n = 1;
-  if (v < 0) {
-    ++n;
-    v = -v;
-  }
-  while (v >= 10) {
-    v /= 10;
-    ++n;
-  }
-  return n;
-}
+constexpr auto kPath = static_cast<std::size_t>(kx::kPathCapacity);
 
 // A class name becomes a key name of its own: it must be there, fit a path
 // buffer, and not start with a backslash, which the registry would resolve
 // from HKEY_CLASSES_ROOT itself.
 template <class C>
 bool class_name_ok(const C* name) noexcept {
-  return !kx::is_empty(name) && name[0] != kBackslash<C> && fits_path(capped_length(name));
+  return kx::fits(name, kPath, false) && name[0] != kBackslash<C>;
 }
 
 template <class C>
@@ -91,14 +64,10 @@ int regist_ext(const typename T::Char* extension, const typename T::Char* descri
   kx::PathBuffer<C> ext_key;
   if (!extension_key(ext_key, extension)) return kRefused;
   if (!class_name_ok(class_name)) return kRefused;
-  const C* const icon_suffix = KX_TEXT(C, "\\DefaultIcon");
-  if (!fits_path(capped_length(class_name) + kx::length(icon_suffix))) return kRefused;
-  if (!fits_path(capped_length(icon_file) + 1 + decimal_length(icon_index))) return kRefused;
-
   kx::PathBuffer<C> icon_key;
-  T::format(icon_key.data(), KX_TEXT(C, "%s\\DefaultIcon"), class_name);
+  if (!T::format(icon_key.data(), kPath, KX_TEXT(C, "%s\\DefaultIcon"), class_name)) return kRefused;
   kx::PathBuffer<C> icon;
-  T::format(icon.data(), KX_TEXT(C, "%s,%d"), icon_file, icon_index);
+  if (!T::format(icon.data(), kPath, KX_TEXT(C, "%s,%d"), icon_file, icon_index)) return kRefused;
 
   // A missing description is written as an empty value, never passed on as
   // a null data pointer with a zero byte count.
@@ -118,12 +87,10 @@ int regist_ext_action(const typename T::Char* class_name, const typename T::Char
     return kRefused;
   }
   if (!class_name_ok(class_name)) return kRefused;
-  const std::size_t pieces = capped_length(class_name) + kx::length(KX_TEXT(C, "\\shell\\")) +
-                             capped_length(verb) + 1 + capped_length(action);
-  if (!fits_path(pieces)) return kRefused;
-
   kx::PathBuffer<C> action_key;
-  T::format(action_key.data(), KX_TEXT(C, "%s\\shell\\%s\\%s"), class_name, verb, action);
+  if (!T::format(action_key.data(), kPath, KX_TEXT(C, "%s\\shell\\%s\\%s"), class_name, verb, action)) {
+    return kRefused;
+  }
   const LSTATUS status = kx::create_with_default<T>(HKEY_CLASSES_ROOT, action_key.c_str(), command);
   notify_associations_changed();
   return static_cast<int>(status);
@@ -156,7 +123,7 @@ void query_class_name(const typename T::Char* key_path, typename T::Char* out) n
   std::size_t n = 0;
   while (key_path[n] != 0 && key_path[n] != kBackslash<C>) {
     const std::size_t step = T::lead_byte(key_path[n]) && key_path[n + 1] != 0 ? 2 : 1;
-    if (!fits_path(n + step)) return;
+    if (n + step >= kPath) return;
     n += step;
   }
   for (std::size_t i = 0; i < n; ++i) out[i] = key_path[i];

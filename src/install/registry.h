@@ -8,7 +8,7 @@
 #include <shlwapi.h>
 
 #include "frame/owners.h"
-#include "frame/twins.h"
+#include "kx/twins.h"
 
 namespace kx {
 
@@ -58,14 +58,15 @@ struct RegistryA : Narrow {
   static LSTATUS delete_tree(HKEY key, const char* name) noexcept { return ::SHDeleteKeyA(key, name); }
 };
 
-// Creates root\key_name and writes its default value. The value write's own
-// result is not part of the outcome: callers report the creation.
+// Creates root\key_name and writes its default value: the creation's failure,
+// else the write's. A key without its default value is no association (an
+// extension that names no class), so a failed write is no success.
 template <class R>
 LSTATUS create_with_default(HKEY root, const typename R::Char* key_name, const typename R::Char* value) noexcept {
   RegKey key;
   const LSTATUS status = R::create(root, key_name, key);
-  if (status == ERROR_SUCCESS) R::set_string(key.get(), nullptr, value);
-  return status;
+  if (status != ERROR_SUCCESS) return status;
+  return R::set_string(key.get(), nullptr, value);
 }
 
 // Opens a list key (App Paths, Uninstall) and deletes one entry below it

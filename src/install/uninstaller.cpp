@@ -8,10 +8,11 @@
 #include "KX_Pellam.h"
 #include "install/key_name.h"
 #include "install/registry.h"
+#include "kx/results.h"
 
 namespace {
 
-constexpr LSTATUS kRefused = 1;
+using kx::kRefused;
 
 struct UninstallW : kx::RegistryW {
   static DWORD module_path(HMODULE module, wchar_t* path, DWORD capacity) noexcept {
@@ -54,12 +55,14 @@ LSTATUS regist_uninstaller(const typename R::Char* entry, const typename R::Char
       {KX_TEXT(C, "DisplayVersion"), version},   {KX_TEXT(C, "InstallLocation"), location},
       {KX_TEXT(C, "URLInfoAbout"), url},
   };
-  // Callers read the result as the outcome of the last value they passed:
-  // each write replaces the status, and a failure does not stop the writes
-  // after it.
+  // Every value is attempted, and the first failed write is the result: an
+  // entry whose "DisplayName" or "UninstallString" is missing is not listed,
+  // so a later good write must not hide that failure.
   LSTATUS status = ERROR_SUCCESS;
   for (const Value& value : values) {
-    if (value.text != nullptr) status = R::set_string(key.get(), value.name, value.text);
+    if (value.text == nullptr) continue;
+    const LSTATUS written = R::set_string(key.get(), value.name, value.text);
+    if (status == ERROR_SUCCESS) status = written;
   }
   return status;
 }

@@ -222,9 +222,15 @@ TYPED_TEST(FileTypes, FailuresStillCloseEveryKey) {
   }
   {
     kxtest::RegistryWatch<C> watch;
-    watch.fail[Reg::set].always(ERROR_ACCESS_DENIED);
-    EXPECT_EQ(this->regist(this->ext, "d", this->cls, "i.ico", 0), 0) << "value writes are not reported";
-    EXPECT_EQ(watch.set.count(), 3u);
+    watch.fail[Reg::set][1] = ERROR_ACCESS_DENIED;
+    EXPECT_EQ(this->regist(this->ext, "d", this->cls, "i.ico", 0), 1) << "an extension that names no class";
+    EXPECT_EQ(watch.set.count(), 1u) << "no step after the failing write";
+    EXPECT_TRUE(watch.balanced());
+  }
+  {
+    kxtest::RegistryWatch<C> watch;
+    watch.fail[Reg::set][1] = ERROR_ACCESS_DENIED;
+    EXPECT_EQ(this->action(this->cls, "open", "command", "x"), ERROR_ACCESS_DENIED) << "a verb without a command";
     EXPECT_TRUE(watch.balanced());
   }
   {

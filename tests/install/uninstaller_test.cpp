@@ -120,9 +120,10 @@ TYPED_TEST(Uninstaller, WritesTheGivenValuesInOrderAndKeepsOthers) {
   EXPECT_EQ(kxtest::read_value(kRoot, key, L"DisplayName")->as_wide(), L"KX Tool 3");
 }
 
-// The result is the status of the last value written; earlier ones are lost,
-// and a failure stops none of the writes after it.
-TYPED_TEST(Uninstaller, StatusIsTheLastWritesStatus) {
+// The result is the first failed write's status, and a failure stops none of
+// the writes after it: a failed "DisplayName" followed by a good
+// "UninstallString" leaves no listed entry and must not report 0.
+TYPED_TEST(Uninstaller, StatusIsTheFirstFailedWrite) {
   using C = TypeParam;
   const std::wstring entry = L"KXTest_Uninst_Status" + this->suffix();
   this->own(entry);
@@ -133,9 +134,10 @@ TYPED_TEST(Uninstaller, StatusIsTheLastWritesStatus) {
     size_t writes;
   };
   const Case cases[] = {
-      {{false, false, false, false, false}, 2, 5, 2}, {{false, false, false, false, false}, 1, 0, 2},
-      {{true, true, true, true, true}, 7, 5, 7},      {{true, true, true, true, true}, 3, 0, 7},
-      {{true, false, true, false, false}, 4, 5, 4},   {{true, false, true, false, false}, 3, 0, 4},
+      {{false, false, false, false, false}, 2, 5, 2}, {{false, false, false, false, false}, 1, 5, 2},
+      {{true, true, true, true, true}, 7, 5, 7},      {{true, true, true, true, true}, 3, 5, 7},
+      {{true, false, true, false, false}, 4, 5, 4},   {{true, false, true, false, false}, 3, 5, 4},
+      {{true, true, true, true, true}, 9, 0, 7},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << "write " << c.failing << " of " << c.writes);
