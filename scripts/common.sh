@@ -18,11 +18,39 @@ kx_need() {
       echo "missing packages (${missing[*]}); run as root or install them" >&2
       exit 1
     fi
-    # Never wine32 or the i386 architecture: the 32-bit loader cannot run here
-    # and its presence breaks the wine launcher for 64-bit programs too.
     apt-get update -qq
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
   fi
+}
+
+# Whether this machine's kernel runs 32-bit code: a 96-byte i386 ELF that
+# only exits with status 42. Where it does not, wine32 must never be
+# installed: the wine launcher would then try the 32-bit loader and fail for
+# every program, 64-bit ones included.
+kx_runs_32bit() {
+  local probe
+  probe="$(mktemp)"
+  echo f0VMRgEBAQAAAAAAAAAAAAIAAwABAAAAVIAECDQAAAAAAAAAAAAAADQAIAABAAAAAAAAAAEAAAAAAAAAAIAECACABAhgAAAAYAAAAAUAAAAAEAAAuAEAAAC7KgAAAM2A |
+    base64 -d >"$probe"
+  chmod +x "$probe"
+  local status=0
+  "$probe" 2>/dev/null || status=$?
+  rm -f "$probe"
+  [ "$status" -eq 42 ]
+}
+
+# Where 32-bit code runs, wine32 beside wine64 lets the 32-bit test programs
+# run under WoW64 in the same kind of 64-bit prefix.
+kx_install_wine32() {
+  if dpkg -s wine32:i386 >/dev/null 2>&1; then return 0; fi
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "wine32 is missing; run as root or install it" >&2
+    exit 1
+  fi
+  echo "== Installing: wine32 (i386)"
+  dpkg --add-architecture i386
+  apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq wine32 >/dev/null
 }
 
 kx_install_tools() {
@@ -33,7 +61,14 @@ kx_install_tools() {
     i686-w64-mingw32-windres binutils-mingw-w64-i686 \
     /usr/src/googletest/CMakeLists.txt googletest \
     /usr/lib/wine/wine64 wine64 wine wine wineserver wine \
-    xvfb-run xvfb xauth xauth
+    xvfb-run xvfb xauth xauth \
+    lnkinfo liblnk-utils
+  KX_RUN_32BIT=0
+  if kx_runs_32bit; then
+    kx_install_wine32
+    KX_RUN_32BIT=1
+  fi
+  export KX_RUN_32BIT
 }
 
 kx_build() {

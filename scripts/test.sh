@@ -1,8 +1,20 @@
 #!/usr/bin/env bash
-# Builds the 64-bit and the 32-bit DLLs and runs every test under Wine, inside
-# one Xvfb display. Exits non-zero on any failure.
+# Builds the 64-bit and the 32-bit DLLs and runs every test of both builds
+# under Wine, inside one Xvfb display: the 32-bit tests as 32-bit processes
+# under WoW64 where this machine runs 32-bit code. Exits non-zero on any
+# failure in either build.
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 kx_install_tools
 kx_build
-cd "$KX_ROOT/build/x64"
-exec xvfb-run -a -s "-screen 0 1024x768x24" ctest --output-on-failure -j2
+cd "$KX_ROOT"
+exec xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
+  status=0
+  echo "== x64 tests"
+  (cd build/x64 && ctest --output-on-failure -j2) || status=1
+  if [ "$KX_RUN_32BIT" = 1 ]; then
+    echo "== x86 tests (32-bit processes under WoW64)"
+    (cd build/x86 && ctest --output-on-failure -j2) || status=1
+  else
+    echo "32-bit DLL built and inspected but not run: this machine cannot run 32-bit code."
+  fi
+  exit $status'

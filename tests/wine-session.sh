@@ -11,9 +11,17 @@ case "$1" in
 pcm.!default { type null }
 ctl.!default { type hw card 0 }
 ALSA
+    # A prefix made under other Wine packages (wine32 added, say) no longer
+    # starts: every program fails to load kernel32. Make it anew then.
+    stamp="$(dpkg -l 'wine*' 2>/dev/null | awk '/^ii/ {print $2, $3}' || true)"
+    if [ -f "$WINEPREFIX/system.reg" ] && [ "$(cat "$WINEPREFIX/.kx-wine-packages" 2>/dev/null)" != "$stamp" ]; then
+      wineserver -k 2>/dev/null || true
+      rm -rf "$WINEPREFIX"
+    fi
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
       wineboot -i </dev/null >/dev/null 2>&1 || true
       wineserver -w
+      printf '%s\n' "$stamp" > "$WINEPREFIX/.kx-wine-packages"
     fi
     # A session that is already up (another run in this tree) is reused. The
     # server and Wine's background services (started here by one throwaway

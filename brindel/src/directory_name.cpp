@@ -4,7 +4,7 @@
 #include <cstddef>
 
 #include "KX_Brindel.h"
-#include "frame/twins.h"
+#include "kx/twins.h"
 
 namespace {
 

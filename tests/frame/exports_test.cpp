@@ -73,17 +73,26 @@ void expect_exports_match_catalogue(const kxtest::PeImage& image, const char* wh
 }
 
 TEST(ExportTable, X64NamesAndOrdinalsFollowTheCatalogue) {
-  const auto image = kxtest::read_pe(module_path(pellam()));
+  const auto image = kxtest::read_pe(KX_X64_DLL);
+  ASSERT_TRUE(image.ok) << "both builds must be built before the tests run";
   EXPECT_EQ(image.machine, IMAGE_FILE_MACHINE_AMD64);
   expect_exports_match_catalogue(image, "x64");
 }
 
 TEST(ExportTable, X86ExportsTheSamePlainNamesWithTheSameOrdinals) {
   const auto x86 = kxtest::read_pe(KX_X86_DLL);
-  ASSERT_TRUE(x86.ok) << "the 32-bit DLL must be built before the tests run";
+  ASSERT_TRUE(x86.ok) << "both builds must be built before the tests run";
   EXPECT_EQ(x86.machine, IMAGE_FILE_MACHINE_I386);
   expect_exports_match_catalogue(x86, "x86");
-  EXPECT_EQ(x86.exports, kxtest::read_pe(module_path(pellam())).exports);
+  EXPECT_EQ(x86.exports, kxtest::read_pe(KX_X64_DLL).exports);
+}
+
+// The DLL this process loaded is the one its own build made.
+TEST(ExportTable, TheLoadedDllIsThisBuildsOwn) {
+  const auto image = kxtest::read_pe(module_path(pellam()));
+  ASSERT_TRUE(image.ok);
+  EXPECT_EQ(image.machine, sizeof(void*) == 8 ? IMAGE_FILE_MACHINE_AMD64 : IMAGE_FILE_MACHINE_I386);
+  expect_exports_match_catalogue(image, "loaded");
 }
 
 // A caller may bind by ordinal: the loader must reach the same code both ways.
@@ -128,12 +137,11 @@ bool is_system_dll(std::string name) {
 // Both DLLs must run beside a caller's program with nothing else shipped:
 // no C++ runtime, no libgcc, no winpthread.
 TEST(ImportTable, OnlySystemDllsAndTheSibling) {
-  const std::wstring x64_dir = module_path(pellam()).substr(0, module_path(pellam()).rfind(L'\\') + 1);
   const struct {
     std::wstring path;
     bool may_import_sibling;
-  } files[] = {{x64_dir + L"KX_Pellam.dll", true},
-               {x64_dir + L"KX_Brindel.dll", false},
+  } files[] = {{KX_X64_DLL, true},
+               {KX_X64_BRINDEL, false},
                {KX_X86_DLL, true},
                {KX_X86_BRINDEL, false}};
   for (const auto& f : files) {

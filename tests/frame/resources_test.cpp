@@ -9,12 +9,7 @@
 
 namespace {
 
-std::wstring x64_path() {
-  wchar_t path[MAX_PATH] = {};
-  static const HMODULE module = LoadLibraryW(L"KX_Pellam.dll");
-  GetModuleFileNameW(module, path, MAX_PATH);
-  return path;
-}
+std::wstring x64_path() { return KX_X64_DLL; }
 
 std::string manifest_of(const std::wstring& path) {
   HMODULE m = LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
@@ -35,6 +30,13 @@ TEST(Resources, BothBuildsCarryAnAsInvokerManifestAsResourceTwo) {
     EXPECT_NE(manifest.find(R"(level="asInvoker")"), std::string::npos) << manifest;
     EXPECT_NE(manifest.find(R"(uiAccess="false")"), std::string::npos) << manifest;
   }
+}
+
+// The version resource is the 64-bit build's alone.
+TEST(Resources, OnlyThe64BitBuildCarriesAVersionResource) {
+  DWORD handle = 0;
+  EXPECT_GT(GetFileVersionInfoSizeW(KX_X64_DLL, &handle), 0u);
+  EXPECT_EQ(GetFileVersionInfoSizeW(KX_X86_DLL, &handle), 0u);
 }
 
 class VersionResource : public ::testing::Test {

@@ -341,7 +341,8 @@ TYPED_TEST(SharedDlls, AFailingCallIsPassedOnAndEveryKeyIsClosed) {
     this->store(c.stored);
     Watch<Api> w;
     w.fail[c.fails].always(c.code);
-    int (*const ops[])(const typename Api::Char*) = {Api::up, Api::down, Api::get, Api::remove};
+    using Op = int WINAPI(const typename Api::Char*);
+    Op* const ops[] = {Api::up, Api::down, Api::get, Api::remove};
     EXPECT_EQ(ops[c.op](this->name()), c.want) << what;
     EXPECT_EQ(w.rec.order(), labels<Api>(c.calls)) << what;
     EXPECT_TRUE(w.balanced()) << what;
