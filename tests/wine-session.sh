@@ -21,6 +21,10 @@ ALSA
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
       wineboot -i </dev/null >/dev/null 2>&1 || true
       wineserver -w
+      # A crashing test must end with its backtrace, not wait for somebody
+      # to close Wine's crash dialog until CTest's time-out.
+      wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f </dev/null >/dev/null 2>&1 || true
+      wineserver -w
       printf '%s\n' "$stamp" > "$WINEPREFIX/.kx-wine-packages"
     fi
     # A session that is already up (another run in this tree) is reused. The
