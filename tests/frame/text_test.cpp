@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <type_traits>
 
 #include "kx/text.h"
+#include "kx/twins.h"
 #include "support/guard_page.h"
 
 namespace {
@@ -69,6 +71,60 @@ TYPED_TEST(BoundedText, PathBufferTakes259CharactersAndSpoilsOnOverflow) {
   const C one[] = {static_cast<C>('y'), 0};
   EXPECT_FALSE(over.copy(a.c_str()).append(b.c_str()).append(one).ok());
   EXPECT_FALSE(over.append(one).ok()) << "a spoiled composition stays spoiled";
+}
+
+}  // namespace
+
+namespace {
+
+template <class C>
+using Traits = std::conditional_t<std::is_same_v<C, wchar_t>, kx::Wide, kx::Narrow>;
+
+template <class C>
+std::basic_string<C> widen(const std::string& s) {
+  return std::basic_string<C>(s.begin(), s.end());
+}
+
+// The checked formatter measures first and writes all or nothing: at the
+// exact capacity with a guard page behind it, at wsprintf's 1,024 limit, and
+// for patterns it cannot measure.
+TYPED_TEST(BoundedText, FormatWritesWholeTextsOnlyAndNothingElse) {
+  using C = TypeParam;
+  using T = Traits<C>;
+  const auto s = widen<C>("%s\\%s");
+  const auto a = repeat<C>(5);
+  for (std::size_t capacity : {12u, 11u}) {  // 5 + 1 + 5 characters and the terminator
+    kxtest::GuardBuffer<C> buf(capacity);
+    buf.fill(static_cast<C>('#'));
+    const bool fits = capacity == 12;
+    EXPECT_EQ(T::format(buf.data(), capacity, s.c_str(), a.c_str(), a.c_str()), fits) << capacity;
+    EXPECT_EQ(buf.data()[0], fits ? C('x') : C('#')) << "a refusal writes nothing";
+  }
+
+  static C big[2048];
+  const auto just = repeat<C>(1023), over = repeat<C>(1024);
+  static constexpr C kOne[] = {C('%'), C('s'), C(0)};
+  EXPECT_TRUE(T::format(big, 2048, kOne, just.c_str()));
+  EXPECT_EQ(std::basic_string<C>(big), just);
+  big[0] = C('#');
+  EXPECT_FALSE(T::format(big, 2048, kOne, over.c_str())) << "wsprintf would cut it";
+  EXPECT_EQ(big[0], C('#'));
+
+  struct Case {
+    const char* pattern;
+    int number;
+    const char* want;  // null: refused
+  };
+  const Case cases[] = {
+      {"%d", -2147483647 - 1, "-2147483648"}, {"%04x", 0x411, "0411"}, {"%x%x", 1, nullptr},
+      {"%s", 1, nullptr},                     {"%f", 1, nullptr},      {"%3d|", 7, "  7|"},
+  };
+  for (const Case& c : cases) {
+    C out[32] = {C('#'), C(0)};
+    const auto pattern = widen<C>(c.pattern);
+    EXPECT_EQ(T::format(out, 32, pattern.c_str(), c.number), c.want != nullptr) << c.pattern;
+    EXPECT_EQ(std::basic_string<C>(out), widen<C>(c.want != nullptr ? c.want : "#")) << c.pattern;
+  }
 }
 
 }  // namespace
