@@ -185,7 +185,11 @@ KX_PELLAM_API int WINAPI KX_InstMsiProductIconA(HMODULE module, LPCSTR keyName);
  * GetCount: the count, or -1 when there is none, when fileName is null or
  *   too long, or when the stored count is 0xFFFFFFFF. An empty fileName reads
  *   the key's default value.
- * Delete: removes the count whatever its value. */
+ * Delete: removes the count whatever its value.
+ * CountUp, CountDown and Delete hold one named mutex ("KX_Pellam.SharedDLLs",
+ * global where the caller may create global objects, else per session) for
+ * the length of the call, so that callers in any thread or process never
+ * lose a change; ERROR_TIMEOUT (1460) when it cannot be had within a minute. */
 KX_PELLAM_API int WINAPI KX_InstCountUpSharedDLLsW(LPCWSTR fileName);
 KX_PELLAM_API int WINAPI KX_InstCountUpSharedDLLsA(LPCSTR fileName);
 KX_PELLAM_API int WINAPI KX_InstCountDownSharedDLLsW(LPCWSTR fileName);

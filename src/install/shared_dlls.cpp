@@ -15,6 +15,48 @@ namespace {
 using kx::kNoCount;
 using kx::kRefused;
 
+struct SharedDllsW : kx::RegistryW {
+  static HANDLE open_lock(const wchar_t* name) noexcept { return ::CreateMutexW(nullptr, FALSE, name); }
+};
+struct SharedDllsA : kx::RegistryA {
+  static HANDLE open_lock(const char* name) noexcept { return ::CreateMutexA(nullptr, FALSE, name); }
+};
+
+// A count is read, changed and written back in separate registry calls, so
+// two installers counting the same file at once could both read n and both
+// write n + 1, and a count that is too low gets a file still in use deleted
+// by the next uninstall. Every change of a count therefore holds one named
+// mutex, shared by all processes of the machine (or of the session, where
+// the caller may not create global objects), for the length of the call.
+// The stored values stay exactly as they are for installers that do not
+// take it. An owner that died leaves the mutex abandoned, which still
+// grants it; a minute's wait without it gives ERROR_TIMEOUT.
+class CountLock {
+ public:
+  template <class T>
+  static LSTATUS take(CountLock& lock) noexcept {
+    using C = typename T::Char;
+    lock.mutex_.reset(T::open_lock(KX_TEXT(C, "Global\\KX_Pellam.SharedDLLs")));
+    if (!lock.mutex_) lock.mutex_.reset(T::open_lock(KX_TEXT(C, "Local\\KX_Pellam.SharedDLLs")));
+    if (!lock.mutex_) return static_cast<LSTATUS>(::GetLastError());
+    const DWORD waited = ::WaitForSingleObject(lock.mutex_.get(), 60000);
+    if (waited == WAIT_TIMEOUT) return ERROR_TIMEOUT;
+    if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) return static_cast<LSTATUS>(::GetLastError());
+    lock.held_ = true;
+    return ERROR_SUCCESS;
+  }
+  CountLock() noexcept = default;
+  ~CountLock() {
+    if (held_) ::ReleaseMutex(mutex_.get());
+  }
+  CountLock(const CountLock&) = delete;
+  CountLock& operator=(const CountLock&) = delete;
+
+ private:
+  kx::Handle mutex_;
+  bool held_ = false;
+};
+
 template <class C>
 const C* shared_dlls_key() noexcept {
   return KX_TEXT(C, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs");
@@ -53,8 +95,11 @@ LSTATUS read_count(HKEY key, const typename T::Char* name, DWORD& count) noexcep
 template <class T>
 LSTATUS count_up(const typename T::Char* name) noexcept {
   if (!required_name_ok(name)) return kRefused;
+  CountLock lock;
+  LSTATUS status = CountLock::take<T>(lock);
+  if (status != ERROR_SUCCESS) return status;
   kx::RegKey key;
-  LSTATUS status = T::create(HKEY_LOCAL_MACHINE, shared_dlls_key<typename T::Char>(), key);
+  status = T::create(HKEY_LOCAL_MACHINE, shared_dlls_key<typename T::Char>(), key);
   if (status != ERROR_SUCCESS) return status;
   DWORD count = 0;
   status = read_count<T>(key.get(), name, count);
@@ -73,8 +118,11 @@ LSTATUS count_up(const typename T::Char* name) noexcept {
 template <class T>
 LSTATUS count_down(const typename T::Char* name) noexcept {
   if (!required_name_ok(name)) return kRefused;
+  CountLock lock;
+  LSTATUS status = CountLock::take<T>(lock);
+  if (status != ERROR_SUCCESS) return status;
   kx::RegKey key;
-  LSTATUS status = T::open(HKEY_LOCAL_MACHINE, shared_dlls_key<typename T::Char>(), key);
+  status = T::open(HKEY_LOCAL_MACHINE, shared_dlls_key<typename T::Char>(), key);
   if (status != ERROR_SUCCESS) return status;
   DWORD count = 0;
   status = read_count<T>(key.get(), name, count);
@@ -99,8 +147,12 @@ int get_count(const typename T::Char* name) noexcept {
 template <class T>
 LSTATUS delete_count(const typename T::Char* name) noexcept {
   if (!required_name_ok(name)) return kRefused;
+  // Taken too, so that a count-up in flight cannot bring a deleted count back.
+  CountLock lock;
+  LSTATUS status = CountLock::take<T>(lock);
+  if (status != ERROR_SUCCESS) return status;
   kx::RegKey key;
-  const LSTATUS status = T::open(HKEY_LOCAL_MACHINE, shared_dlls_key<typename T::Char>(), key);
+  status = T::open(HKEY_LOCAL_MACHINE, shared_dlls_key<typename T::Char>(), key);
   if (status != ERROR_SUCCESS) return status;
   return T::delete_value(key.get(), name);
 }
@@ -109,13 +161,13 @@ LSTATUS delete_count(const typename T::Char* name) noexcept {
 
 extern "C" {
 
-int WINAPI KX_InstCountUpSharedDLLsW(LPCWSTR fileName) { return count_up<kx::RegistryW>(fileName); }
-int WINAPI KX_InstCountUpSharedDLLsA(LPCSTR fileName) { return count_up<kx::RegistryA>(fileName); }
-int WINAPI KX_InstCountDownSharedDLLsW(LPCWSTR fileName) { return count_down<kx::RegistryW>(fileName); }
-int WINAPI KX_InstCountDownSharedDLLsA(LPCSTR fileName) { return count_down<kx::RegistryA>(fileName); }
-int WINAPI KX_InstGetCountSharedDLLsW(LPCWSTR fileName) { return get_count<kx::RegistryW>(fileName); }
-int WINAPI KX_InstGetCountSharedDLLsA(LPCSTR fileName) { return get_count<kx::RegistryA>(fileName); }
-int WINAPI KX_InstDeleteSharedDLLsW(LPCWSTR fileName) { return delete_count<kx::RegistryW>(fileName); }
-int WINAPI KX_InstDeleteSharedDLLsA(LPCSTR fileName) { return delete_count<kx::RegistryA>(fileName); }
+int WINAPI KX_InstCountUpSharedDLLsW(LPCWSTR fileName) { return count_up<SharedDllsW>(fileName); }
+int WINAPI KX_InstCountUpSharedDLLsA(LPCSTR fileName) { return count_up<SharedDllsA>(fileName); }
+int WINAPI KX_InstCountDownSharedDLLsW(LPCWSTR fileName) { return count_down<SharedDllsW>(fileName); }
+int WINAPI KX_InstCountDownSharedDLLsA(LPCSTR fileName) { return count_down<SharedDllsA>(fileName); }
+int WINAPI KX_InstGetCountSharedDLLsW(LPCWSTR fileName) { return get_count<SharedDllsW>(fileName); }
+int WINAPI KX_InstGetCountSharedDLLsA(LPCSTR fileName) { return get_count<SharedDllsA>(fileName); }
+int WINAPI KX_InstDeleteSharedDLLsW(LPCWSTR fileName) { return delete_count<SharedDllsW>(fileName); }
+int WINAPI KX_InstDeleteSharedDLLsA(LPCSTR fileName) { return delete_count<SharedDllsA>(fileName); }
 
 }  // extern "C"

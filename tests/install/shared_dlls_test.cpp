@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <optional>
+#include <thread>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -175,6 +177,30 @@ TYPED_TEST(SharedDlls, OnlyCountingUpCreatesTheKey) {
   EXPECT_FALSE(kxtest::key_exists(kRoot, kKey));
   EXPECT_EQ(Api::up(this->name()), 0);
   EXPECT_TRUE(this->holds(1));
+}
+
+// Eight threads counting one file up and down at once lose no change: each
+// read-modify-write holds the library's lock. Without it, runs here ended
+// near 2,600 of 4,000 with every call reporting success.
+TYPED_TEST(SharedDlls, ConcurrentCountsLoseNoUpdate) {
+  using Api = TypeParam;
+  std::atomic<int> failures{0};
+  const auto run = [&](int(WINAPI * op)(const typename Api::Char*), int times) {
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 8; ++t) {
+      threads.emplace_back([&] {
+        for (int i = 0; i < times; ++i) failures += op(this->name()) != 0;
+      });
+    }
+    for (auto& thread : threads) thread.join();
+  };
+  run(Api::up, 500);
+  EXPECT_EQ(failures.load(), 0);
+  EXPECT_TRUE(this->holds(4000));
+  run(Api::down, 400);
+  EXPECT_EQ(failures.load(), 0);
+  EXPECT_TRUE(this->holds(800));
+  EXPECT_EQ(Api::remove(this->name()), 0);
 }
 
 TYPED_TEST(SharedDlls, StoredValuesOfOtherShapes) {
