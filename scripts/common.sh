@@ -83,4 +83,10 @@ kx_build() {
     fi
     cmake --build --preset "$preset"
   done
+  echo "== DLL sizes (bytes)"
+  for preset in x64 x86; do
+    for dll in KX_Pellam KX_Brindel; do
+      printf '  %-4s %-15s %7d\n' "$preset" "$dll.dll" "$(stat -c %s "build/$preset/bin/$dll.dll")"
+    done
+  done
 }
