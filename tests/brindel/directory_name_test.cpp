@@ -3,38 +3,34 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 
 #include "KX_Brindel.h"
 #include "support/guard_page.h"
 #include "support/recorder.h"
+#include "support/width.h"
 
 namespace {
 
-struct Wide {
-  using C = wchar_t;
-  static int dir(const C* path, C* out, int capacity) { return KX_GetDirectoryNameW(path, out, capacity); }
-};
-struct Narrow {
-  using C = char;
-  static int dir(const C* path, C* out, int capacity) { return KX_GetDirectoryNameA(path, out, capacity); }
+using kxtest::text;
+
+template <class C>
+struct Api {
+  static constexpr auto dir = kxtest::pick<C>(KX_GetDirectoryNameW, KX_GetDirectoryNameA);
 };
 
 template <class C>
-std::basic_string<C> text(const char* ascii) {
-  return std::basic_string<C>(ascii, ascii + std::strlen(ascii));
-}
-
-template <class T>
-class DirectoryName : public ::testing::Test {};
-using Widths = ::testing::Types<Wide, Narrow>;
-TYPED_TEST_SUITE(DirectoryName, Widths);
+class DirectoryName : public kxtest::WidthTest<C> {
+ protected:
+  using A = Api<C>;
+};
+TYPED_TEST_SUITE(DirectoryName, kxtest::Widths, kxtest::WidthNames);
 
 // Each result is checked in a buffer of exactly its size and in one a
 // character short, both ending at a guard page.
 TYPED_TEST(DirectoryName, GivesAFolderThatTakesOneBackslashAtExactCapacity) {
-  using C = typename TypeParam::C;
+  using C = TypeParam;
+  using A = typename TestFixture::A;
   const struct {
     const char* path;
     const char* dir;
@@ -51,9 +47,9 @@ TYPED_TEST(DirectoryName, GivesAFolderThatTakesOneBackslashAtExactCapacity) {
     kxtest::GuardBuffer<C> fits(size), short_one(size - 1);
     fits.fill_garbage();
     short_one.fill_garbage();
-    EXPECT_EQ(TypeParam::dir(path.c_str(), fits.data(), size), 1);
+    EXPECT_EQ(A::dir(path.c_str(), fits.data(), size), 1);
     EXPECT_EQ(fits.text(), want);
-    EXPECT_EQ(TypeParam::dir(path.c_str(), short_one.data(), size - 1), 0);
+    EXPECT_EQ(A::dir(path.c_str(), short_one.data(), size - 1), 0);
     if (size > 1) {
       EXPECT_EQ(short_one.text(), std::basic_string<C>());
     }
@@ -61,20 +57,21 @@ TYPED_TEST(DirectoryName, GivesAFolderThatTakesOneBackslashAtExactCapacity) {
 }
 
 TYPED_TEST(DirectoryName, RefusesWhatNamesNoPathAndWorksInPlace) {
-  using C = typename TypeParam::C;
+  using C = TypeParam;
+  using A = typename TestFixture::A;
   const auto path = text<C>("C:\\dir\\app.exe");
   kxtest::GuardBuffer<C> out(MAX_PATH), none(0);
   out.fill_garbage();
-  EXPECT_EQ(TypeParam::dir(nullptr, out.data(), MAX_PATH), 0);
+  EXPECT_EQ(A::dir(nullptr, out.data(), MAX_PATH), 0);
   EXPECT_EQ(out.text(), std::basic_string<C>());
   out.fill_garbage();
-  EXPECT_EQ(TypeParam::dir(text<C>("").c_str(), out.data(), MAX_PATH), 0);
+  EXPECT_EQ(A::dir(text<C>("").c_str(), out.data(), MAX_PATH), 0);
   EXPECT_EQ(out.text(), std::basic_string<C>());
-  EXPECT_EQ(TypeParam::dir(path.c_str(), nullptr, MAX_PATH), 0);
-  EXPECT_EQ(TypeParam::dir(path.c_str(), none.data(), 0), 0);  // would fault if written
-  EXPECT_EQ(TypeParam::dir(path.c_str(), none.data(), -1), 0);
+  EXPECT_EQ(A::dir(path.c_str(), nullptr, MAX_PATH), 0);
+  EXPECT_EQ(A::dir(path.c_str(), none.data(), 0), 0);  // would fault if written
+  EXPECT_EQ(A::dir(path.c_str(), none.data(), -1), 0);
   out.set(path);
-  EXPECT_EQ(TypeParam::dir(out.data(), out.data(), MAX_PATH), 1);
+  EXPECT_EQ(A::dir(out.data(), out.data(), MAX_PATH), 1);
   EXPECT_EQ(out.text(), text<C>("C:\\dir"));
 }
 

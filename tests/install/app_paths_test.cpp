@@ -35,7 +35,7 @@ struct Api {
 };
 
 template <class C>
-class AppPaths : public kxtest::WidthTest<C> {
+class AppPaths : public kxtest::RegistryTest<C> {
  protected:
   using A = Api<C>;
   // Queries into a 260-character buffer that ends at a guard page.
@@ -48,8 +48,7 @@ class AppPaths : public kxtest::WidthTest<C> {
     return st;
   }
 };
-using Widths = ::testing::Types<wchar_t, char>;
-TYPED_TEST_SUITE(AppPaths, Widths);
+TYPED_TEST_SUITE(AppPaths, kxtest::Widths, kxtest::WidthNames);
 
 // The file name and directory have the lengths of the 13- and 21-character
 // example: "Path" takes 13 characters, the default value 21.

@@ -31,30 +31,28 @@ using kxtest::wide;
 
 template <class C>
 struct Api {
-  using Char = C;
   static constexpr auto regist_ext = kxtest::pick<C>(KX_InstRegistExtW, KX_InstRegistExtA);
   static constexpr auto regist_action = kxtest::pick<C>(KX_InstRegistExtActionW, KX_InstRegistExtActionA);
   static constexpr auto unregist = kxtest::pick<C>(KX_InstUnregistExtW, KX_InstUnregistExtA);
   static constexpr auto query = kxtest::pick<C>(KX_InstQueryClassNameW, KX_InstQueryClassNameA);
 };
 
-template <class T>
-class FileTypes : public kxtest::ClassKeysTest<typename T::Char> {
+template <class C>
+class FileTypes : public kxtest::ClassKeysTest<C> {
  protected:
-  using C = typename T::Char;
+  using A = Api<C>;
   FileTypes() : kxtest::ClassKeysTest<C>("kxtft", "FileTypes") {}
-  static int regist(Arg<C> e, Arg<C> d, Arg<C> c, Arg<C> i, int n) { return T::regist_ext(e.get(), d.get(), c.get(), i.get(), n); }
-  static int action(Arg<C> c, Arg<C> v, Arg<C> a, Arg<C> s) { return T::regist_action(c.get(), v.get(), a.get(), s.get()); }
-  static int unregist(Arg<C> e, Arg<C> c) { return T::unregist(e.get(), c.get()); }
+  static int regist(Arg<C> e, Arg<C> d, Arg<C> c, Arg<C> i, int n) { return A::regist_ext(e.get(), d.get(), c.get(), i.get(), n); }
+  static int action(Arg<C> c, Arg<C> v, Arg<C> a, Arg<C> s) { return A::regist_action(c.get(), v.get(), a.get(), s.get()); }
+  static int unregist(Arg<C> e, Arg<C> c) { return A::unregist(e.get(), c.get()); }
 };
 
-using Widths = ::testing::Types<Api<wchar_t>, Api<char>>;
-TYPED_TEST_SUITE(FileTypes, Widths);
+TYPED_TEST_SUITE(FileTypes, kxtest::Widths, kxtest::WidthNames);
 
 // The description may be empty or null: both give a REG_SZ of 0 bytes, handed
 // over with a real (empty) string, never a null data pointer.
 TYPED_TEST(FileTypes, RegistersExtensionClassAndIcon) {
-  using C = typename TestFixture::C;
+  using C = TypeParam;
   for (const char* description : {"", static_cast<const char*>(nullptr)}) {
     kxtest::RegistryWatch<C> watch;
     ASSERT_EQ(this->regist(this->ext, description, this->cls, "C:\\Apps\\tool.exe", 0), 0);
@@ -105,7 +103,7 @@ TYPED_TEST(FileTypes, ReRegisteringReplacesOnlyTheDefaultValues) {
 }
 
 TYPED_TEST(FileTypes, ActionWritesOnlyItsKeyAndNotifiesOnce) {
-  using C = typename TestFixture::C;
+  using C = TypeParam;
   kxtest::RegistryWatch<C> watch;
   ASSERT_EQ(this->action(this->cls, "open", "command", "notepad.exe \"%1\""), 0);
   EXPECT_EQ(class_default(this->cls + "\\shell\\open\\command"), L"notepad.exe \"%1\"");
@@ -121,7 +119,7 @@ TYPED_TEST(FileTypes, ActionWritesOnlyItsKeyAndNotifiesOnce) {
 }
 
 TYPED_TEST(FileTypes, RemovalReportsEachMissingKey) {
-  using C = typename TestFixture::C;
+  using C = TypeParam;
   ASSERT_EQ(this->regist(this->ext, "d", this->cls, "i.ico", 0), 0);
   ASSERT_EQ(this->action(this->cls, "open", "command", "x %1"), 0);
   {
@@ -145,7 +143,7 @@ TYPED_TEST(FileTypes, RemovalReportsEachMissingKey) {
 // Calls refused before any registry call: a missing argument, a key name
 // that starts at the root, or text that would not fit a 260-character buffer.
 TYPED_TEST(FileTypes, RefusedCallsTouchNothing) {
-  using C = typename TestFixture::C;
+  using C = TypeParam;
   const std::string& e = this->ext;
   const std::string& c = this->cls;
   const std::string root_class = "\\" + c;
@@ -208,7 +206,7 @@ TYPED_TEST(FileTypes, TextThatJustFitsIsUsedWhole) {
 }
 
 TYPED_TEST(FileTypes, FailuresStillCloseEveryKey) {
-  using C = typename TestFixture::C;
+  using C = TypeParam;
   for (std::size_t failing = 1; failing <= 3; ++failing) {
     this->clean();
     kxtest::RegistryWatch<C> watch;
@@ -253,20 +251,20 @@ TYPED_TEST(FileTypes, FailuresStillCloseEveryKey) {
 // ---------------------------------------------------------------------------
 // The class name, written into a buffer that ends at an inaccessible page.
 
-template <class T>
-class ClassName : public kxtest::WidthTest<typename T::Char> {
+template <class C>
+class ClassName : public kxtest::WidthTest<C> {
  protected:
-  using C = typename T::Char;
+  using A = Api<C>;
   std::basic_string<C> query(const std::optional<std::string>& path) {
     kxtest::GuardBuffer<C> out(MAX_PATH);
     out.fill_garbage();
     const std::basic_string<C> p = path ? this->t(*path) : std::basic_string<C>();
-    T::query(path ? p.c_str() : nullptr, out.data());
+    A::query(path ? p.c_str() : nullptr, out.data());
     EXPECT_TRUE(out.terminated());
     return out.text();
   }
 };
-TYPED_TEST_SUITE(ClassName, Widths);
+TYPED_TEST_SUITE(ClassName, kxtest::Widths, kxtest::WidthNames);
 
 TYPED_TEST(ClassName, IsTheFirstComponentBoundedAt260) {
   EXPECT_EQ(this->query("MyType.Doc\\shell\\open\\command"), this->t("MyType.Doc"));
@@ -279,7 +277,7 @@ TYPED_TEST(ClassName, IsTheFirstComponentBoundedAt260) {
   EXPECT_EQ(this->query(fits), this->t(fits));
   EXPECT_EQ(this->query(std::string(260, 'k') + "\\shell"), this->t("")) << "never cut";
   EXPECT_EQ(this->query(std::string(5000, 'k')), this->t(""));
-  TypeParam::query(this->t("x").c_str(), nullptr);  // no buffer: nothing to write
+  TestFixture::A::query(this->t("x").c_str(), nullptr);  // no buffer: nothing to write
 }
 
 // A double-byte code page, stood in for through IsDBCSLeadByte: 0x95 0x5C is

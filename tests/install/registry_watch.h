@@ -1,8 +1,8 @@
 // KX_Pellam.dll's registry calls for one character width, watched through its
 // import table: what it created, opened, wrote, queried, deleted and closed,
 // with failures injected on chosen calls, and the rules every key it acquires
-// must follow. With it, what the installation tests share about widths: texts
-// spelled once, nullable arguments, and a fixture that owns the test's keys.
+// must follow. With it, the installation tests' fixtures that own the test's
+// keys.
 #pragma once
 
 #include <windows.h>
@@ -27,48 +27,9 @@
 #include "registry_read.h"
 #include "support/recorder.h"
 #include "support/registry_snapshot.h"
+#include "support/width.h"
 
 namespace kxtest {
-
-template <class C>
-constexpr bool kWide = std::is_same_v<C, wchar_t>;
-
-template <class C>
-constexpr const char* width_suffix() {
-  return kWide<C> ? "W" : "A";
-}
-
-// Lets one test body serve both exports of a W/A pair.
-template <class C, class W, class A>
-constexpr auto pick(W wide_one, A narrow_one) {
-  if constexpr (kWide<C>) return wide_one;
-  else return narrow_one;
-}
-
-// The tests' texts are ASCII, so both widths are spelled once.
-template <class C>
-std::basic_string<C> text(const std::wstring& s) {
-  return std::basic_string<C>(s.begin(), s.end());
-}
-template <class C>
-std::basic_string<C> text(const std::string& s) {
-  return std::basic_string<C>(s.begin(), s.end());
-}
-
-// One text argument as an export takes it; a null const char* passes null.
-template <class C>
-class Arg {
- public:
-  Arg(const char* s) : null_(s == nullptr) {  // NOLINT: implicit on purpose
-    for (const char* q = s; q != nullptr && *q != 0; ++q) text_.push_back(static_cast<C>(*q));
-  }
-  Arg(const std::string& s) : text_(s.begin(), s.end()) {}  // NOLINT
-  const C* get() const { return null_ ? nullptr : text_.c_str(); }
-
- private:
-  std::basic_string<C> text_;
-  bool null_ = false;
-};
 
 // The functions a RegistryWatch hooks. The ones that answer with a registry
 // status, and so can be made to fail, come first.
@@ -118,7 +79,7 @@ class Failures {
 template <class C>
 class RegistryWatch {
   template <class W, class A>
-  using Fn = std::conditional_t<kWide<C>, W, A>;
+  using Fn = Pick<C, W, A>;
 
  public:
   using Text = std::basic_string<C>;
@@ -272,21 +233,12 @@ class RegistryWatch {
   }
 };
 
-// A fixture over width C: the test's texts in that width, and keys it owns,
-// gone before the test (those owned by then, so that a run cut short leaves
-// nothing in the way) and after it.
+// A fixture over width C that owns registry keys: those owned by then are
+// gone before the test (so that a run cut short leaves nothing in the way)
+// and after it.
 template <class C>
-class WidthTest : public ::testing::Test {
+class RegistryTest : public WidthTest<C> {
  protected:
-  using Text = std::basic_string<C>;
-  static std::wstring suffix() { return kWide<C> ? L"W" : L"A"; }
-  static Text t(const std::wstring& s) { return text<C>(s); }
-  static Text t(const std::string& s) { return text<C>(s); }
-  static std::vector<Text> ts(std::initializer_list<std::wstring> list) {
-    std::vector<Text> out;
-    for (const auto& s : list) out.push_back(t(s));
-    return out;
-  }
   std::wstring own(HKEY root, const std::wstring& key) {
     owned_.emplace_back(root, key);
     return key;
@@ -304,7 +256,7 @@ class WidthTest : public ::testing::Test {
 // An extension and a class of the test's own below HKEY_CLASSES_ROOT, named
 // after the test family and the width so that families run side by side.
 template <class C>
-class ClassKeysTest : public WidthTest<C> {
+class ClassKeysTest : public RegistryTest<C> {
  protected:
   ClassKeysTest(const std::string& ext_stem, const std::string& family)
       : ext(ext_stem + width_suffix<C>()), cls("KXTest." + family + "." + width_suffix<C>() + ".Doc") {

@@ -27,22 +27,11 @@ using kxtest::Reg;
 
 template <class C>
 struct Api {
-  using Char = C;
-  using Text = std::basic_string<C>;
-  static Text text(const std::wstring& s) { return kxtest::text<C>(s); }
   static constexpr auto up = kxtest::pick<C>(KX_InstCountUpSharedDLLsW, KX_InstCountUpSharedDLLsA);
   static constexpr auto down = kxtest::pick<C>(KX_InstCountDownSharedDLLsW, KX_InstCountDownSharedDLLsA);
   static constexpr auto get = kxtest::pick<C>(KX_InstGetCountSharedDLLsW, KX_InstGetCountSharedDLLsA);
   static constexpr auto remove = kxtest::pick<C>(KX_InstDeleteSharedDLLsW, KX_InstDeleteSharedDLLsA);
 };
-
-template <class Api>
-using Watch = kxtest::RegistryWatch<typename Api::Char>;
-
-template <class Api>
-std::vector<std::string> labels(std::initializer_list<Reg::Call> calls) {
-  return kxtest::call_names<typename Api::Char>(calls);
-}
 
 // Leaves the stack below the caller full of a pattern, so that a count read
 // into an uninitialised number would show it instead of a lucky zero.
@@ -51,16 +40,15 @@ __attribute__((noinline)) void dirty_stack() {
   for (std::size_t i = 0; i < sizeof junk; ++i) junk[i] = 0xA5;
 }
 
-template <class Api>
-class SharedDlls : public ::testing::Test {
+template <class C>
+class SharedDlls : public kxtest::WidthTest<C> {
  protected:
-  using Char = typename Api::Char;
+  using A = Api<C>;
 
   void SetUp() override {
     const std::string test = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    wname_ = L"C:\\KXTest\\SharedDlls\\" + std::wstring(test.begin(), test.end()) + L"_" +
-             static_cast<wchar_t>(kxtest::width_suffix<Char>()[0]) + L".dll";
-    name_ = Api::text(wname_);
+    wname_ = L"C:\\KXTest\\SharedDlls\\" + std::wstring(test.begin(), test.end()) + L"_" + this->suffix() + L".dll";
+    name_ = this->t(wname_);
     forget(wname_);
     // A fresh prefix has no SharedDLLs key; with it in place, a snapshot
     // shows values coming and going rather than the key's first creation.
@@ -79,7 +67,7 @@ class SharedDlls : public ::testing::Test {
     RegCloseKey(k);
   }
 
-  const Char* name() const { return name_.c_str(); }
+  const C* name() const { return name_.c_str(); }
   std::optional<kxtest::StoredValue> stored() const { return kxtest::read_value(kRoot, kKey, wname_.c_str()); }
   void store(DWORD type, const void* data, DWORD bytes) { kxtest::write_raw(kRoot, kKey, wname_.c_str(), type, data, bytes); }
   void store(DWORD count) { store(REG_DWORD, &count, sizeof count); }
@@ -93,49 +81,42 @@ class SharedDlls : public ::testing::Test {
   }
 
   std::wstring wname_;
-  typename Api::Text name_;
+  std::basic_string<C> name_;
   std::vector<std::wstring> extra_;
 };
 
-struct ApiNames {
-  template <class T>
-  static std::string GetName(int) {
-    return kxtest::width_suffix<typename T::Char>();
-  }
-};
-using Apis = ::testing::Types<Api<wchar_t>, Api<char>>;
-TYPED_TEST_SUITE(SharedDlls, Apis, ApiNames);
+TYPED_TEST_SUITE(SharedDlls, kxtest::Widths, kxtest::WidthNames);
 
 TYPED_TEST(SharedDlls, ACountLivesFromOneUpAndBackToGone) {
-  using Api = TypeParam;
+  using A = typename TestFixture::A;
   const kxtest::RegistrySnapshot before(kRoot, kKey);
 
   // Nothing counted yet: no count to read, lower or delete, and nothing made.
-  EXPECT_EQ(Api::get(this->name()), -1);
-  EXPECT_EQ(Api::down(this->name()), ERROR_FILE_NOT_FOUND);
-  EXPECT_EQ(Api::remove(this->name()), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(A::get(this->name()), -1);
+  EXPECT_EQ(A::down(this->name()), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(A::remove(this->name()), ERROR_FILE_NOT_FOUND);
   EXPECT_FALSE(this->stored());
 
-  EXPECT_EQ(Api::up(this->name()), 0);
+  EXPECT_EQ(A::up(this->name()), 0);
   EXPECT_TRUE(this->holds(1));
-  EXPECT_EQ(Api::get(this->name()), 1);
-  EXPECT_EQ(Api::up(this->name()), 0);
+  EXPECT_EQ(A::get(this->name()), 1);
+  EXPECT_EQ(A::up(this->name()), 0);
   EXPECT_TRUE(this->holds(2));
-  EXPECT_EQ(Api::get(this->name()), 2);
-  EXPECT_EQ(Api::down(this->name()), 0);
+  EXPECT_EQ(A::get(this->name()), 2);
+  EXPECT_EQ(A::down(this->name()), 0);
   EXPECT_TRUE(this->holds(1));
-  EXPECT_EQ(Api::down(this->name()), 0);
+  EXPECT_EQ(A::down(this->name()), 0);
   EXPECT_FALSE(this->stored());
-  EXPECT_EQ(Api::get(this->name()), -1);
-  EXPECT_EQ(Api::down(this->name()), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(A::get(this->name()), -1);
+  EXPECT_EQ(A::down(this->name()), ERROR_FILE_NOT_FOUND);
   EXPECT_FALSE(this->stored());
 
   // Delete takes a count away whatever it stands at.
   this->store(3);
-  EXPECT_EQ(Api::get(this->name()), 3);
-  EXPECT_EQ(Api::remove(this->name()), 0);
+  EXPECT_EQ(A::get(this->name()), 3);
+  EXPECT_EQ(A::remove(this->name()), 0);
   EXPECT_FALSE(this->stored());
-  EXPECT_EQ(Api::remove(this->name()), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(A::remove(this->name()), ERROR_FILE_NOT_FOUND);
 
   // And every other file's count is as it was.
   EXPECT_TRUE(kxtest::Unchanged(before));
@@ -166,16 +147,16 @@ class EmptyMachine {
 
 // Only counting up makes the key; the others find none and say so.
 TYPED_TEST(SharedDlls, OnlyCountingUpCreatesTheKey) {
-  using Api = TypeParam;
+  using A = typename TestFixture::A;
   EmptyMachine machine;
   ASSERT_TRUE(machine.ok());
   ASSERT_FALSE(kxtest::key_exists(kRoot, kKey));
 
-  EXPECT_EQ(Api::get(this->name()), -1);
-  EXPECT_EQ(Api::down(this->name()), ERROR_FILE_NOT_FOUND);
-  EXPECT_EQ(Api::remove(this->name()), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(A::get(this->name()), -1);
+  EXPECT_EQ(A::down(this->name()), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(A::remove(this->name()), ERROR_FILE_NOT_FOUND);
   EXPECT_FALSE(kxtest::key_exists(kRoot, kKey));
-  EXPECT_EQ(Api::up(this->name()), 0);
+  EXPECT_EQ(A::up(this->name()), 0);
   EXPECT_TRUE(this->holds(1));
 }
 
@@ -204,25 +185,25 @@ TYPED_TEST(SharedDlls, ConcurrentCountsLoseNoUpdate) {
 }
 
 TYPED_TEST(SharedDlls, StoredValuesOfOtherShapes) {
-  using Api = TypeParam;
+  using A = typename TestFixture::A;
   this->store(0xFFFFFFFFu);
-  EXPECT_EQ(Api::get(this->name()), -1);
+  EXPECT_EQ(A::get(this->name()), -1);
 
   // The reported type is not a count's business: four bytes are a count.
   const BYTE seven[] = {7, 0, 0, 0};
   this->store(REG_BINARY, seven, sizeof seven);
-  EXPECT_EQ(Api::get(this->name()), 7);
-  EXPECT_EQ(Api::up(this->name()), 0);
+  EXPECT_EQ(A::get(this->name()), 7);
+  EXPECT_EQ(A::up(this->name()), 0);
   EXPECT_TRUE(this->holds(8));
 
   // Anything longer is no count: counting up starts afresh, counting down
   // passes the refusal on and leaves the value alone.
   kxtest::write_string(kRoot, kKey, this->wname_.c_str(), L"C:\\Windows\\system32\\not-a-count.dll");
-  EXPECT_EQ(Api::down(this->name()), ERROR_MORE_DATA);
+  EXPECT_EQ(A::down(this->name()), ERROR_MORE_DATA);
   ASSERT_TRUE(this->stored());
   EXPECT_EQ(this->stored()->as_wide(), L"C:\\Windows\\system32\\not-a-count.dll");
-  EXPECT_EQ(Api::get(this->name()), -1);
-  EXPECT_EQ(Api::up(this->name()), 0);
+  EXPECT_EQ(A::get(this->name()), -1);
+  EXPECT_EQ(A::up(this->name()), 0);
   EXPECT_TRUE(this->holds(1));
 
   // Shorter values: the bytes they lack are zero.
@@ -231,45 +212,45 @@ TYPED_TEST(SharedDlls, StoredValuesOfOtherShapes) {
   for (DWORD n = 0; n <= 3; ++n) {
     this->store(REG_BINARY, bytes, n);
     dirty_stack();
-    EXPECT_EQ(Api::get(this->name()), want[n]) << n << " bytes";
+    EXPECT_EQ(A::get(this->name()), want[n]) << n << " bytes";
     dirty_stack();
-    EXPECT_EQ(Api::up(this->name()), 0);
+    EXPECT_EQ(A::up(this->name()), 0);
     EXPECT_TRUE(this->holds(static_cast<DWORD>(want[n]) + 1)) << n << " bytes";
   }
 }
 
 TYPED_TEST(SharedDlls, NeitherEndOfTheCountWraps) {
-  using Api = TypeParam;
+  using A = typename TestFixture::A;
   this->store(0xFFFFFFFEu);
-  EXPECT_EQ(Api::up(this->name()), 0);
+  EXPECT_EQ(A::up(this->name()), 0);
   EXPECT_TRUE(this->holds(0xFFFFFFFFu));
-  EXPECT_EQ(Api::up(this->name()), 0);
+  EXPECT_EQ(A::up(this->name()), 0);
   EXPECT_TRUE(this->holds(0xFFFFFFFFu)) << "a full count stays full";
-  EXPECT_EQ(Api::down(this->name()), 0);
+  EXPECT_EQ(A::down(this->name()), 0);
   EXPECT_TRUE(this->holds(0xFFFFFFFEu));
 
   // A count of zero is gone on the next count-down, as a count of one is.
   this->store(0);
-  EXPECT_EQ(Api::down(this->name()), 0);
+  EXPECT_EQ(A::down(this->name()), 0);
   EXPECT_FALSE(this->stored());
   this->store(REG_BINARY, "", 0);
-  EXPECT_EQ(Api::down(this->name()), 0);
+  EXPECT_EQ(A::down(this->name()), 0);
   EXPECT_FALSE(this->stored());
 }
 
 TYPED_TEST(SharedDlls, RefusedNamesTouchNothingAndTheLongestNameIsUsedWhole) {
-  using Api = TypeParam;
-  using Char = typename Api::Char;
-  const typename Api::Text too_long(260, Char('x')), far_too_long(65536, Char('x')), empty;
+  using A = typename TestFixture::A;
+  using C = TypeParam;
+  const typename TestFixture::Text too_long(260, C('x')), far_too_long(65536, C('x')), empty;
   const kxtest::RegistrySnapshot before(kRoot, kKey);
   {
-    Watch<Api> w;
-    for (const Char* bad : {static_cast<const Char*>(nullptr), empty.c_str(), too_long.c_str(), far_too_long.c_str()}) {
-      EXPECT_EQ(Api::up(bad), 1);
-      EXPECT_EQ(Api::down(bad), 1);
-      EXPECT_EQ(Api::remove(bad), 1);
+    kxtest::RegistryWatch<TypeParam> w;
+    for (const C* bad : {static_cast<const C*>(nullptr), empty.c_str(), too_long.c_str(), far_too_long.c_str()}) {
+      EXPECT_EQ(A::up(bad), 1);
+      EXPECT_EQ(A::down(bad), 1);
+      EXPECT_EQ(A::remove(bad), 1);
       if (bad != empty.c_str()) {
-        EXPECT_EQ(Api::get(bad), -1);
+        EXPECT_EQ(A::get(bad), -1);
       }
     }
     EXPECT_TRUE(w.rec.order().empty()) << w.rec.order().size() << " registry calls, the first " << w.rec.order()[0];
@@ -280,44 +261,44 @@ TYPED_TEST(SharedDlls, RefusedNamesTouchNothingAndTheLongestNameIsUsedWhole) {
   longest.insert(longest.size() - 4, 259 - longest.size(), L'9');
   ASSERT_EQ(longest.size(), 259u);
   this->extra_.push_back(longest);
-  const typename Api::Text name = Api::text(longest);
-  EXPECT_EQ(Api::up(name.c_str()), 0);
-  EXPECT_EQ(Api::up(name.c_str()), 0);
+  const typename TestFixture::Text name = this->t(longest);
+  EXPECT_EQ(A::up(name.c_str()), 0);
+  EXPECT_EQ(A::up(name.c_str()), 0);
   const auto v = kxtest::read_value(kRoot, kKey, longest.c_str());
   ASSERT_TRUE(v);
   EXPECT_EQ(v->as_dword(), 2u);
-  EXPECT_EQ(Api::get(name.c_str()), 2);
-  EXPECT_EQ(Api::down(name.c_str()), 0);
-  EXPECT_EQ(Api::remove(name.c_str()), 0);
+  EXPECT_EQ(A::get(name.c_str()), 2);
+  EXPECT_EQ(A::down(name.c_str()), 0);
+  EXPECT_EQ(A::remove(name.c_str()), 0);
   EXPECT_FALSE(kxtest::read_value(kRoot, kKey, longest.c_str()));
 }
 
 TYPED_TEST(SharedDlls, AnEmptyNameReadsTheDefaultValue) {
-  using Api = TypeParam;
+  using A = typename TestFixture::A;
   EmptyMachine machine;
   ASSERT_TRUE(machine.ok());
   HKEY k = nullptr;
   ASSERT_EQ(RegCreateKeyExW(kRoot, kKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k, nullptr), ERROR_SUCCESS);
   RegCloseKey(k);
-  Watch<Api> w;
-  const typename Api::Text empty;
-  EXPECT_EQ(Api::get(empty.c_str()), -1);
-  EXPECT_EQ(w.rec.order(), labels<Api>({Reg::open, Reg::query, Reg::close}));
+  kxtest::RegistryWatch<TypeParam> w;
+  const typename TestFixture::Text empty;
+  EXPECT_EQ(A::get(empty.c_str()), -1);
+  EXPECT_EQ(w.rec.order(), kxtest::call_names<TypeParam>({Reg::open, Reg::query, Reg::close}));
   ASSERT_EQ(w.query.count(), 1u);
   EXPECT_EQ(std::get<1>(w.query.calls[0]), empty);
   EXPECT_TRUE(w.balanced());
 }
 
 TYPED_TEST(SharedDlls, EveryCallFlagsBytesAndOrder) {
-  using Api = TypeParam;
-  Watch<Api> w;
+  using A = typename TestFixture::A;
+  kxtest::RegistryWatch<TypeParam> w;
   // Each call's arguments: one root, one path, full access with no
   // registry-view flag, creation with an empty class, no options and no
   // security record, and counts written as 4-byte REG_DWORDs.
   const auto check_arguments = [&](const char* what) {
     EXPECT_TRUE(w.conventions(kRoot)) << what;
-    for (const auto& path : w.created_paths()) EXPECT_EQ(path, Api::text(kKey)) << what;
-    for (const auto& path : w.opened_paths()) EXPECT_EQ(path, Api::text(kKey)) << what;
+    for (const auto& path : w.created_paths()) EXPECT_EQ(path, this->t(kKey)) << what;
+    for (const auto& path : w.opened_paths()) EXPECT_EQ(path, this->t(kKey)) << what;
     for (const auto& c : w.query.calls) EXPECT_EQ(std::get<1>(c), this->name_) << what;
     for (const auto& r : w.reads) {
       EXPECT_EQ(r.type_preset, static_cast<DWORD>(REG_DWORD)) << what;
@@ -335,17 +316,17 @@ TYPED_TEST(SharedDlls, EveryCallFlagsBytesAndOrder) {
   const auto step = [&](int result, int want, std::initializer_list<Reg::Call> calls, std::vector<DWORD> written,
                         const char* what) {
     EXPECT_EQ(result, want) << what;
-    EXPECT_EQ(w.rec.order(), labels<Api>(calls)) << what;
+    EXPECT_EQ(w.rec.order(), kxtest::call_names<TypeParam>(calls)) << what;
     EXPECT_EQ(w.written_dwords(), written) << what;
     check_arguments(what);
     w.clear();
   };
-  step(Api::up(this->name()), 0, {Reg::create, Reg::query, Reg::set, Reg::close}, {1}, "first count-up");
-  step(Api::up(this->name()), 0, {Reg::create, Reg::query, Reg::set, Reg::close}, {2}, "second count-up");
-  step(Api::down(this->name()), 0, {Reg::open, Reg::query, Reg::set, Reg::close}, {1}, "count-down of 2");
-  step(Api::get(this->name()), 1, {Reg::open, Reg::query, Reg::close}, {}, "get");
-  step(Api::down(this->name()), 0, {Reg::open, Reg::query, Reg::delete_value, Reg::close}, {}, "count-down of 1");
-  step(Api::remove(this->name()), ERROR_FILE_NOT_FOUND, {Reg::open, Reg::delete_value, Reg::close}, {},
+  step(A::up(this->name()), 0, {Reg::create, Reg::query, Reg::set, Reg::close}, {1}, "first count-up");
+  step(A::up(this->name()), 0, {Reg::create, Reg::query, Reg::set, Reg::close}, {2}, "second count-up");
+  step(A::down(this->name()), 0, {Reg::open, Reg::query, Reg::set, Reg::close}, {1}, "count-down of 2");
+  step(A::get(this->name()), 1, {Reg::open, Reg::query, Reg::close}, {}, "get");
+  step(A::down(this->name()), 0, {Reg::open, Reg::query, Reg::delete_value, Reg::close}, {}, "count-down of 1");
+  step(A::remove(this->name()), ERROR_FILE_NOT_FOUND, {Reg::open, Reg::delete_value, Reg::close}, {},
        "delete of nothing");
   EXPECT_EQ(w.acquired.size(), 6u);
   EXPECT_TRUE(w.balanced());
@@ -355,7 +336,7 @@ TYPED_TEST(SharedDlls, EveryCallFlagsBytesAndOrder) {
 enum Op { kUp, kDown, kGet, kDel };
 
 TYPED_TEST(SharedDlls, AFailingCallIsPassedOnAndEveryKeyIsClosed) {
-  using Api = TypeParam;
+  using A = typename TestFixture::A;
   struct Case {
     Op op;
     Reg::Call fails;
@@ -383,14 +364,14 @@ TYPED_TEST(SharedDlls, AFailingCallIsPassedOnAndEveryKeyIsClosed) {
   };
   for (const Case& c : cases) {
     const std::string what =
-        std::string("op ") + "UDGR"[c.op] + ", failing " + kxtest::call_name<typename Api::Char>(c.fails);
+        std::string("op ") + "UDGR"[c.op] + ", failing " + kxtest::call_name<TypeParam>(c.fails);
     this->store(c.stored);
-    Watch<Api> w;
+    kxtest::RegistryWatch<TypeParam> w;
     w.fail[c.fails].always(c.code);
-    using Op = int WINAPI(const typename Api::Char*);
-    Op* const ops[] = {Api::up, Api::down, Api::get, Api::remove};
+    using Op = int WINAPI(const TypeParam*);
+    Op* const ops[] = {A::up, A::down, A::get, A::remove};
     EXPECT_EQ(ops[c.op](this->name()), c.want) << what;
-    EXPECT_EQ(w.rec.order(), labels<Api>(c.calls)) << what;
+    EXPECT_EQ(w.rec.order(), kxtest::call_names<TypeParam>(c.calls)) << what;
     EXPECT_TRUE(w.balanced()) << what;
     EXPECT_TRUE(this->holds(c.stored)) << what;
   }

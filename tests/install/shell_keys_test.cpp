@@ -24,26 +24,24 @@ using kxtest::wide;
 
 template <class C>
 struct Api {
-  using Char = C;
   static constexpr auto regist = kxtest::pick<C>(KX_InstRegistShellKeyW, KX_InstRegistShellKeyA);
   static constexpr auto unregist = kxtest::pick<C>(KX_InstUnregistShellKeyW, KX_InstUnregistShellKeyA);
 };
 
-template <class T>
-class ShellKeys : public kxtest::ClassKeysTest<typename T::Char> {
+template <class C>
+class ShellKeys : public kxtest::ClassKeysTest<C> {
  protected:
-  using C = typename T::Char;
+  using A = Api<C>;
   ShellKeys() : kxtest::ClassKeysTest<C>("kxtsk", "ShellKeys") {}
   const std::string path = this->cls + "\\shell\\open\\command";
-  static int regist(Arg<C> e, Arg<C> d, Arg<C> p, Arg<C> v) { return T::regist(e.get(), d.get(), p.get(), v.get()); }
-  static int unregist(Arg<C> e, Arg<C> p) { return T::unregist(e.get(), p.get()); }
+  static int regist(Arg<C> e, Arg<C> d, Arg<C> p, Arg<C> v) { return A::regist(e.get(), d.get(), p.get(), v.get()); }
+  static int unregist(Arg<C> e, Arg<C> p) { return A::unregist(e.get(), p.get()); }
 };
 
-using Widths = ::testing::Types<Api<wchar_t>, Api<char>>;
-TYPED_TEST_SUITE(ShellKeys, Widths);
+TYPED_TEST_SUITE(ShellKeys, kxtest::Widths, kxtest::WidthNames);
 
 TYPED_TEST(ShellKeys, RegistersExtensionClassAndKeyPath) {
-  using C = typename TestFixture::C;
+  using C = TypeParam;
   kxtest::RegistryWatch<C> watch;
   ASSERT_EQ(this->regist(this->ext, "My document", this->path, "tool.exe \"%1\""), 0);
   EXPECT_EQ(class_default("." + this->ext), wide(this->cls));
@@ -68,7 +66,7 @@ TYPED_TEST(ShellKeys, KeyPathWithoutBackslashGivesTheClassKeyTheValue) {
 }
 
 TYPED_TEST(ShellKeys, RemovalDeletesOnlyKeysWithoutSubKeys) {
-  using C = typename TestFixture::C;
+  using C = TypeParam;
   ASSERT_EQ(this->regist(this->ext, "My document", this->path, "x"), 0);
   {
     kxtest::RegistryWatch<C> watch;
@@ -99,7 +97,7 @@ TYPED_TEST(ShellKeys, RemovalDeletesOnlyKeysWithoutSubKeys) {
 }
 
 TYPED_TEST(ShellKeys, RefusedCallsTouchNothing) {
-  using C = typename TestFixture::C;
+  using C = TypeParam;
   const std::string& e = this->ext;
   const std::string& p = this->path;
   const std::string long_ext(259, 'x');
@@ -147,7 +145,7 @@ TYPED_TEST(ShellKeys, TextThatJustFitsIsUsedWhole) {
 }
 
 TYPED_TEST(ShellKeys, OnlyTheLastStageAndTheRootOpenAreReported) {
-  using C = typename TestFixture::C;
+  using C = TypeParam;
   {
     kxtest::RegistryWatch<C> watch;
     watch.fail[Reg::create][1] = ERROR_ACCESS_DENIED;

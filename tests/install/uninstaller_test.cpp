@@ -34,11 +34,11 @@ struct Api {
 };
 
 template <class C>
-class Uninstaller : public kxtest::WidthTest<C> {
+class Uninstaller : public kxtest::RegistryTest<C> {
  protected:
   using A = Api<C>;
   using Text = std::basic_string<C>;
-  std::wstring own(const std::wstring& entry) { return kxtest::WidthTest<C>::own(kRoot, kPrefix + entry); }
+  std::wstring own(const std::wstring& entry) { return kxtest::RegistryTest<C>::own(kRoot, kPrefix + entry); }
 
   // The seven arguments after the entry name; a null optional stays null.
   struct Args {
@@ -58,8 +58,7 @@ class Uninstaller : public kxtest::WidthTest<C> {
     return A::regist(text<C>(entry).c_str(), a.at(0), a.at(1), a.at(2), a.at(3), a.at(4), a.at(5), a.at(6));
   }
 };
-using Widths = ::testing::Types<wchar_t, char>;
-TYPED_TEST_SUITE(Uninstaller, Widths);
+TYPED_TEST_SUITE(Uninstaller, kxtest::Widths, kxtest::WidthNames);
 
 std::vector<std::wstring> value_names(const std::wstring& key) {
   std::vector<std::wstring> names;

@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <optional>
 #include <string>
 #include <utility>
@@ -16,8 +15,11 @@
 #include "KX_Pellam.h"
 #include "support/guard_page.h"
 #include "support/recorder.h"
+#include "support/width.h"
 
 namespace {
+
+using kxtest::text;
 
 struct Family {
   const char* name;
@@ -48,52 +50,37 @@ const Family kFamilies[] = {
 #undef COMPOSING
 #undef PLAIN
 
-struct Wide {
-  using C = wchar_t;
-  using Shell = decltype(SHGetFolderPathW);
-  using ModuleFile = decltype(GetModuleFileNameW);
-  using DirectoryName = decltype(KX_GetDirectoryNameW);
-  static constexpr const char* kShell = "SHGetFolderPathW";
-  static constexpr const char* kModuleFile = "GetModuleFileNameW";
-  static constexpr const char* kDirectoryName = "KX_GetDirectoryNameW";
-  static HRESULT shell(int csidl, C* out) { return SHGetFolderPathW(nullptr, csidl, nullptr, 0, out); }
-  static DWORD module_file(HMODULE m, C* out) { return GetModuleFileNameW(m, out, MAX_PATH); }
-  static int program(HMODULE m, C* out, int size) { return KX_GetCurrentProgramPathW(m, out, size); }
-  static int call(const Family& f, C* out, int size, const C* first, const C* second) {
-    return f.composing() ? f.compose_w(out, size, first, second) : f.plain_w(out, size);
+// The exports of width C, with the system calls the test asks and watches.
+template <class C>
+struct Api {
+  using Shell = kxtest::Pick<C, decltype(SHGetFolderPathW), decltype(SHGetFolderPathA)>;
+  using ModuleFile = kxtest::Pick<C, decltype(GetModuleFileNameW), decltype(GetModuleFileNameA)>;
+  using DirectoryName = kxtest::Pick<C, decltype(KX_GetDirectoryNameW), decltype(KX_GetDirectoryNameA)>;
+  static constexpr const char* kShell = kxtest::pick<C>("SHGetFolderPathW", "SHGetFolderPathA");
+  static constexpr const char* kModuleFile = kxtest::pick<C>("GetModuleFileNameW", "GetModuleFileNameA");
+  static constexpr const char* kDirectoryName = kxtest::pick<C>("KX_GetDirectoryNameW", "KX_GetDirectoryNameA");
+  static constexpr auto program = kxtest::pick<C>(KX_GetCurrentProgramPathW, KX_GetCurrentProgramPathA);
+  static HRESULT shell(int csidl, C* out) {
+    return kxtest::pick<C>(SHGetFolderPathW, SHGetFolderPathA)(nullptr, csidl, nullptr, 0, out);
   }
-};
-
-struct Narrow {
-  using C = char;
-  using Shell = decltype(SHGetFolderPathA);
-  using ModuleFile = decltype(GetModuleFileNameA);
-  using DirectoryName = decltype(KX_GetDirectoryNameA);
-  static constexpr const char* kShell = "SHGetFolderPathA";
-  static constexpr const char* kModuleFile = "GetModuleFileNameA";
-  static constexpr const char* kDirectoryName = "KX_GetDirectoryNameA";
-  static HRESULT shell(int csidl, C* out) { return SHGetFolderPathA(nullptr, csidl, nullptr, 0, out); }
-  static DWORD module_file(HMODULE m, C* out) { return GetModuleFileNameA(m, out, MAX_PATH); }
-  static int program(HMODULE m, C* out, int size) { return KX_GetCurrentProgramPathA(m, out, size); }
+  static DWORD module_file(HMODULE m, C* out) {
+    return kxtest::pick<C>(GetModuleFileNameW, GetModuleFileNameA)(m, out, MAX_PATH);
+  }
   static int call(const Family& f, C* out, int size, const C* first, const C* second) {
-    return f.composing() ? f.compose_a(out, size, first, second) : f.plain_a(out, size);
+    return f.composing() ? kxtest::pick<C>(f.compose_w, f.compose_a)(out, size, first, second)
+                         : kxtest::pick<C>(f.plain_w, f.plain_a)(out, size);
   }
 };
 
 template <class C>
 using Text = std::basic_string<C>;
 
-template <class C>
-Text<C> text(const char* ascii) {
-  return Text<C>(ascii, ascii + std::strlen(ascii));
-}
-
 // What the shell itself answers for the folder, asked directly by the test.
-template <class T>
-std::optional<Text<typename T::C>> shell_folder(int csidl) {
-  typename T::C buf[MAX_PATH] = {};
-  if (FAILED(T::shell(csidl, buf))) return std::nullopt;
-  return Text<typename T::C>(buf);
+template <class C>
+std::optional<Text<C>> shell_folder(int csidl) {
+  C buf[MAX_PATH] = {};
+  if (FAILED(Api<C>::shell(csidl, buf))) return std::nullopt;
+  return Text<C>(buf);
 }
 
 HMODULE pellam() { return GetModuleHandleW(L"KX_Pellam.dll"); }
@@ -128,14 +115,16 @@ void expect_output(int size, const std::optional<Text<C>>& want, Call call) {
   }
 }
 
-template <class T>
-class KnownFolders : public ::testing::Test {};
-using Widths = ::testing::Types<Wide, Narrow>;
-TYPED_TEST_SUITE(KnownFolders, Widths);
+template <class C>
+class KnownFolders : public kxtest::WidthTest<C> {
+ protected:
+  using A = Api<C>;
+};
+TYPED_TEST_SUITE(KnownFolders, kxtest::Widths, kxtest::WidthNames);
 
 TYPED_TEST(KnownFolders, EveryFamilyGivesTheShellsFolderExactlyAtItsSizeBoundary) {
-  using T = TypeParam;
-  using C = typename T::C;
+  using C = TypeParam;
+  using A = typename TestFixture::A;
   using Want = std::optional<Text<C>>;
   const Text<C> a = text<C>("KXTest_Folders Company"), b = text<C>("Product");
   const Text<C> sep = text<C>("\\");
@@ -143,9 +132,9 @@ TYPED_TEST(KnownFolders, EveryFamilyGivesTheShellsFolderExactlyAtItsSizeBoundary
   for (const Family& f : kFamilies) {
     SCOPED_TRACE(f.name);
     const auto at = [&](const C* first, const C* second) {
-      return [&f, first, second](C* out, int size) { return T::call(f, out, size, first, second); };
+      return [&f, first, second](C* out, int size) { return A::call(f, out, size, first, second); };
     };
-    const Want folder = shell_folder<T>(f.csidl);
+    const Want folder = shell_folder<C>(f.csidl);
     if (!folder) {  // Wine lacks some folders: the export refuses as the shell does
       expect_output<C>(MAX_PATH, Want(), at(nullptr, nullptr));
       continue;
@@ -172,14 +161,14 @@ TYPED_TEST(KnownFolders, EveryFamilyGivesTheShellsFolderExactlyAtItsSizeBoundary
 }
 
 TYPED_TEST(KnownFolders, NamesAreInsertedVerbatimAndNeverCut) {
-  using T = TypeParam;
-  using C = typename T::C;
+  using C = TypeParam;
+  using A = typename TestFixture::A;
   using Want = std::optional<Text<C>>;
   const Family& app_data = kFamilies[0];
-  const Want folder = shell_folder<T>(app_data.csidl);
+  const Want folder = shell_folder<C>(app_data.csidl);
   ASSERT_TRUE(folder);
   const auto at = [&](const Text<C>& first, const C* second) {
-    return [&app_data, first, second](C* out, int size) { return T::call(app_data, out, size, first.c_str(), second); };
+    return [&app_data, first, second](C* out, int size) { return A::call(app_data, out, size, first.c_str(), second); };
   };
   const Text<C> x = text<C>("x");
   expect_output<C>(MAX_PATH, Want(*folder + text<C>("\\")), at(Text<C>(), nullptr));
@@ -192,15 +181,15 @@ TYPED_TEST(KnownFolders, NamesAreInsertedVerbatimAndNeverCut) {
 }
 
 TYPED_TEST(KnownFolders, EachExportMakesOneBareShellCallAndNoneWithoutABuffer) {
-  using T = TypeParam;
-  using C = typename T::C;
+  using C = TypeParam;
+  using A = typename TestFixture::A;
   kxtest::Recorder rec(pellam());
-  auto& shell = rec.hook<typename T::Shell>("shell32.dll", T::kShell);
+  auto& shell = rec.hook<typename A::Shell>("shell32.dll", A::kShell);
   for (const Family& f : kFamilies) {
     SCOPED_TRACE(f.name);
     rec.clear();
     C out[MAX_PATH];
-    T::call(f, out, MAX_PATH, nullptr, nullptr);
+    A::call(f, out, MAX_PATH, nullptr, nullptr);
     ASSERT_EQ(rec.order().size(), 1u);
     ASSERT_EQ(shell.count(), 1u);
     const auto& [owner, csidl, token, flags, folder] = shell.calls[0];
@@ -211,22 +200,22 @@ TYPED_TEST(KnownFolders, EachExportMakesOneBareShellCallAndNoneWithoutABuffer) {
     EXPECT_EQ(folder, Text<C>()) << "the folder buffer is cleared before the call";
 
     rec.clear();
-    EXPECT_EQ(T::call(f, nullptr, MAX_PATH, nullptr, nullptr), 0);
+    EXPECT_EQ(A::call(f, nullptr, MAX_PATH, nullptr, nullptr), 0);
     EXPECT_EQ(shell.count(), 0u);
     // No room promised, none used: the buffer ends at the guard page.
     for (int size : {0, -1}) {
       kxtest::GuardBuffer<C> none(0);
-      EXPECT_EQ(T::call(f, none.data(), size, nullptr, nullptr), 0);
+      EXPECT_EQ(A::call(f, none.data(), size, nullptr, nullptr), 0);
     }
   }
 }
 
 TYPED_TEST(KnownFolders, WhatTheShellAnswersDecides) {
-  using T = TypeParam;
-  using C = typename T::C;
+  using C = TypeParam;
+  using A = typename TestFixture::A;
   using Want = std::optional<Text<C>>;
   kxtest::Recorder rec(pellam());
-  auto& shell = rec.hook<typename T::Shell>("shell32.dll", T::kShell);
+  auto& shell = rec.hook<typename A::Shell>("shell32.dll", A::kShell);
   HRESULT answer = S_OK;
   Text<C> writes;
   shell.script = [&](HWND, int, HANDLE, DWORD, C* folder) -> std::optional<HRESULT> {
@@ -237,7 +226,7 @@ TYPED_TEST(KnownFolders, WhatTheShellAnswersDecides) {
   const Text<C> scripted = text<C>("C:\\KXTest_Folders");
   for (const Family& f : {kFamilies[0], kFamilies[20]}) {  // one composing, one plain
     SCOPED_TRACE(f.name);
-    const auto call = [&f](C* out, int size) { return T::call(f, out, size, nullptr, nullptr); };
+    const auto call = [&f](C* out, int size) { return A::call(f, out, size, nullptr, nullptr); };
     answer = S_FALSE, writes = scripted;
     expect_output<C>(MAX_PATH, Want(scripted), call);
     answer = E_FAIL;
@@ -253,53 +242,53 @@ TYPED_TEST(KnownFolders, WhatTheShellAnswersDecides) {
 
 // ---- The folder of a module --------------------------------------------------
 
-template <class T>
-Text<typename T::C> file_of(HMODULE module) {
-  typename T::C buf[MAX_PATH] = {};
-  EXPECT_NE(T::module_file(module, buf), 0u);
+template <class C>
+Text<C> file_of(HMODULE module) {
+  C buf[MAX_PATH] = {};
+  EXPECT_NE(Api<C>::module_file(module, buf), 0u);
   return buf;
 }
 
 TYPED_TEST(KnownFolders, ModuleFolderEndsInABackslashAndIsTestedAgainstTheFullName) {
-  using T = TypeParam;
-  using C = typename T::C;
+  using C = TypeParam;
+  using A = typename TestFixture::A;
   using Want = std::optional<Text<C>>;
   for (HMODULE module : {HMODULE(nullptr), pellam()}) {
-    const Text<C> full = file_of<T>(module);
+    const Text<C> full = file_of<C>(module);
     const Want folder = full.substr(0, full.rfind(C('\\')) + 1);
     const int n = static_cast<int>(full.size());
-    const auto call = [module](C* out, int size) { return T::program(module, out, size); };
+    const auto call = [module](C* out, int size) { return A::program(module, out, size); };
     expect_output<C>(n, Want(), call);
     expect_output<C>(static_cast<int>(folder->size()) + 1, Want(), call);
     expect_output<C>(n + 1, folder, call);
     expect_output<C>(0, Want(), call);
   }
   void* not_a_module = VirtualAlloc(nullptr, 4096, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
-  expect_output<C>(MAX_PATH, Want(), [&](C* out, int size) { return T::program(HMODULE(not_a_module), out, size); });
+  expect_output<C>(MAX_PATH, Want(), [&](C* out, int size) { return A::program(HMODULE(not_a_module), out, size); });
   VirtualFree(not_a_module, 0, MEM_RELEASE);
 }
 
 TYPED_TEST(KnownFolders, ModuleFolderAsksFor260AndHandsTheDirectoryHelper260) {
-  using T = TypeParam;
-  using C = typename T::C;
+  using C = TypeParam;
+  using A = typename TestFixture::A;
   using Want = std::optional<Text<C>>;
   kxtest::Recorder rec(pellam());
-  auto& file = rec.hook<typename T::ModuleFile>("kernel32.dll", T::kModuleFile);
-  auto& dir = rec.hook<typename T::DirectoryName>("KX_Brindel.dll", T::kDirectoryName);
+  auto& file = rec.hook<typename A::ModuleFile>("kernel32.dll", A::kModuleFile);
+  auto& dir = rec.hook<typename A::DirectoryName>("KX_Brindel.dll", A::kDirectoryName);
   C* handed = nullptr;
   dir.observe = [&](const C*, C* out, int) { handed = out; };
 
   kxtest::GuardBuffer<C> out(2 * MAX_PATH);  // room beyond 260 that the helper must not be offered
-  ASSERT_EQ(T::program(pellam(), out.data(), out.capacity()), 1);
-  ASSERT_EQ(rec.order(), (std::vector<std::string>{T::kModuleFile, T::kDirectoryName}));
+  ASSERT_EQ(A::program(pellam(), out.data(), out.capacity()), 1);
+  ASSERT_EQ(rec.order(), (std::vector<std::string>{A::kModuleFile, A::kDirectoryName}));
   EXPECT_EQ(std::get<0>(file.calls[0]), pellam());
   EXPECT_EQ(std::get<2>(file.calls[0]), DWORD(MAX_PATH));
-  EXPECT_EQ(std::get<0>(dir.calls[0]), file_of<T>(pellam()));
+  EXPECT_EQ(std::get<0>(dir.calls[0]), file_of<C>(pellam()));
   EXPECT_EQ(std::get<2>(dir.calls[0]), MAX_PATH);
   EXPECT_EQ(handed, out.data());
 
   rec.clear();
-  EXPECT_EQ(T::program(nullptr, nullptr, MAX_PATH), 0);
+  EXPECT_EQ(A::program(nullptr, nullptr, MAX_PATH), 0);
   EXPECT_TRUE(rec.order().empty());
 
   // A failed lookup, a name cut at the capacity (older systems leave it
@@ -311,7 +300,7 @@ TYPED_TEST(KnownFolders, ModuleFolderAsksFor260AndHandsTheDirectoryHelper260) {
     if (writes.size() < MAX_PATH) path[writes.size()] = 0;
     return answer;
   };
-  const auto call = [](C* o, int size) { return T::program(nullptr, o, size); };
+  const auto call = [](C* o, int size) { return A::program(nullptr, o, size); };
   const Text<C> cut = text<C>("C:\\") + Text<C>(MAX_PATH - 3, C('z'));
   for (const auto& [result, name] : {std::pair{DWORD(0), Text<C>()}, std::pair{DWORD(MAX_PATH), cut},
                                       std::pair{DWORD(7), text<C>("app.exe")}}) {
