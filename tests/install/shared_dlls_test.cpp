@@ -164,9 +164,9 @@ TYPED_TEST(SharedDlls, OnlyCountingUpCreatesTheKey) {
 // read-modify-write holds the library's lock. Without it, runs here ended
 // near 2,600 of 4,000 with every call reporting success.
 TYPED_TEST(SharedDlls, ConcurrentCountsLoseNoUpdate) {
-  using Api = TypeParam;
+  using A = typename TestFixture::A;
   std::atomic<int> failures{0};
-  const auto run = [&](int(WINAPI * op)(const typename Api::Char*), int times) {
+  const auto run = [&](int(WINAPI * op)(const TypeParam*), int times) {
     std::vector<std::thread> threads;
     for (int t = 0; t < 8; ++t) {
       threads.emplace_back([&] {
@@ -175,13 +175,13 @@ TYPED_TEST(SharedDlls, ConcurrentCountsLoseNoUpdate) {
     }
     for (auto& thread : threads) thread.join();
   };
-  run(Api::up, 500);
+  run(A::up, 500);
   EXPECT_EQ(failures.load(), 0);
   EXPECT_TRUE(this->holds(4000));
-  run(Api::down, 400);
+  run(A::down, 400);
   EXPECT_EQ(failures.load(), 0);
   EXPECT_TRUE(this->holds(800));
-  EXPECT_EQ(Api::remove(this->name()), 0);
+  EXPECT_EQ(A::remove(this->name()), 0);
 }
 
 TYPED_TEST(SharedDlls, StoredValuesOfOtherShapes) {
