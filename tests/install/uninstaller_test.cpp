@@ -312,10 +312,21 @@ std::string list_installed_programs() {
   CloseHandle(write);
   std::string out;
   if (started) {
-    char buf[4096];
-    DWORD n = 0;
-    while (ReadFile(read, buf, sizeof buf, &n, nullptr) && n > 0) out.append(buf, n);
-    WaitForSingleObject(pi.hProcess, 10000);
+    // Read until the program has ended and its output is drained, not until
+    // the pipe closes: a service Wine starts on a fresh prefix's first use
+    // may inherit the write end and keep it open for the whole run.
+    const ULONGLONG deadline = GetTickCount64() + 30000;
+    for (bool ended = false; GetTickCount64() < deadline;) {
+      char buf[4096];
+      DWORD avail = 0, n = 0;
+      if (!PeekNamedPipe(read, nullptr, 0, nullptr, &avail, nullptr)) break;
+      if (avail > 0 && ReadFile(read, buf, sizeof buf, &n, nullptr) && n > 0) {
+        out.append(buf, n);
+        continue;
+      }
+      if (ended) break;
+      ended = WaitForSingleObject(pi.hProcess, 50) == WAIT_OBJECT_0;
+    }
     CloseHandle(pi.hProcess);
     CloseHandle(pi.hThread);
   }
