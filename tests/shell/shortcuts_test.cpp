@@ -20,51 +20,32 @@
 
 namespace {
 
-template <class C>
-std::basic_string<C> t(const std::wstring& s) {
-  return std::basic_string<C>(s.begin(), s.end());  // the tests' texts are ASCII
-}
+template <class C>  // the tests' texts are ASCII
+std::basic_string<C> t(const std::wstring& s) { return std::basic_string<C>(s.begin(), s.end()); }
 
-struct Wide {
-  using C = wchar_t;
-  static constexpr auto create = KX_CreateShortcutW;
-  static constexpr auto resolve = KX_ResolveShortcutW;
-  using Target = decltype(MsiGetShortcutTargetW);
-  using Component = decltype(MsiGetComponentPathW);
-  static constexpr WORD kTarget = 217, kComponent = 173;
-};
-struct Narrow {
-  using C = char;
-  static constexpr auto create = KX_CreateShortcutA;
-  static constexpr auto resolve = KX_ResolveShortcutA;
-  using Target = decltype(MsiGetShortcutTargetA);
-  using Component = decltype(MsiGetComponentPathA);
-  static constexpr WORD kTarget = 216, kComponent = 172;
-};
+#define KX_WIDTH(Name, Char, w, target_ordinal, component_ordinal)  \
+  struct Name {                                                     \
+    using C = Char;                                                 \
+    static constexpr auto create = KX_CreateShortcut##w;            \
+    static constexpr auto resolve = KX_ResolveShortcut##w;          \
+    using Target = decltype(MsiGetShortcutTarget##w);               \
+    using Component = decltype(MsiGetComponentPath##w);             \
+    static constexpr WORD kTarget = target_ordinal, kComponent = component_ordinal; \
+  };
+KX_WIDTH(Wide, wchar_t, W, 217, 173)
+KX_WIDTH(Narrow, char, A, 216, 172)
 
-std::wstring folder() {
-  wchar_t tmp[MAX_PATH];
-  GetTempPathW(MAX_PATH, tmp);
-  const std::wstring dir = std::wstring(tmp) + L"KXTest_Shortcuts\\";
-  CreateDirectoryW(dir.c_str(), nullptr);
-  return dir;
-}
-
+std::wstring native(std::wstring path) { return std::replace(path.begin(), path.end(), L'/', L'\\'), path; }
 bool exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-std::vector<unsigned char> bytes_of(const std::wstring& path) {
-  std::ifstream in(path.c_str(), std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-// What Wine's own link object reads from a file: the witness the library's
-// resolve is compared with.
+// What Wine's own link object makes of a file (and of a save to save_to):
+// the witness the library's results are compared with.
 struct Reading {
   HRESULT load = E_FAIL, save = E_FAIL;
-  std::wstring path, arguments, icon;
+  std::wstring icon;
   int show = -1, icon_index = -1;
 };
-Reading wine_reads(const std::wstring& file, const wchar_t* save_to = nullptr) {
+Reading wine_reads(const std::wstring& file, const std::wstring& save_to = L"") {
   Reading r;
   CoInitialize(nullptr);
   IShellLinkW* link = nullptr;
@@ -72,17 +53,14 @@ Reading wine_reads(const std::wstring& file, const wchar_t* save_to = nullptr) {
   if (SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
                                  reinterpret_cast<void**>(&link))) &&
       SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&persist)))) {
-    if (save_to != nullptr) r.save = persist->Save(save_to, TRUE);
+    if (!save_to.empty()) r.save = persist->Save(save_to.c_str(), TRUE);
     r.load = persist->Load(file.c_str(), STGM_READ);
     wchar_t buf[MAX_PATH] = {};
-    link->GetArguments(buf, MAX_PATH), r.arguments = buf;
     link->GetShowCmd(&r.show);
     link->Resolve(nullptr, 0x101);
-    link->GetPath(buf, MAX_PATH, nullptr, 0), r.path = buf;
     link->GetIconLocation(buf, MAX_PATH, &r.icon_index), r.icon = buf;
   }
-  if (persist) persist->Release();
-  if (link) link->Release();
+  for (IUnknown* p : {static_cast<IUnknown*>(persist), static_cast<IUnknown*>(link)}) if (p) p->Release();
   CoUninitialize();
   return r;
 }
@@ -91,27 +69,30 @@ template <class T>
 class Shortcuts : public ::testing::Test {
  protected:
   using C = typename T::C;
-  using Text = std::basic_string<C>;
-  const std::wstring dir = folder();
   const std::wstring suffix = sizeof(C) == 2 ? L"W" : L"A";
-  const std::wstring target = dir + L"app" + suffix + L".exe";
-  const std::wstring link = dir + L"app" + suffix + L".lnk";
+  const std::wstring dir = native(KX_LNKINFO_DIR) + L"\\";
+  const std::wstring target = dir + L"app" + suffix + L".exe", link = dir + L"app" + suffix + L".lnk";
+  const std::wstring nowhere = dir + L"NoSuchFolder\\x" + suffix + L".lnk";
+  C out[MAX_PATH];
   void SetUp() override {
+    CreateDirectoryW(KX_LNKINFO_DIR, nullptr);
     std::ofstream(target.c_str()) << "MZ";
     DeleteFileW(link.c_str());
   }
-  HRESULT create(const std::wstring& file, const std::wstring& to, const C* args = nullptr) {
-    return T::create(t<C>(file).c_str(), t<C>(to).c_str(), args, nullptr, nullptr, 0, SW_SHOWNORMAL);
+  HRESULT create(const std::wstring& file) {
+    return T::create(t<C>(file).c_str(), t<C>(target).c_str(), nullptr, nullptr, nullptr, 0, SW_SHOWNORMAL);
   }
-  // Resolves with every output, each prefilled with a sentinel.
-  struct Out {
+  HRESULT resolve_target(const std::wstring& file) {
+    return T::resolve(t<C>(file).c_str(), out, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+  }
+  struct All {  // every output of a resolve, each prefilled with a sentinel
     HRESULT result;
     C target[MAX_PATH], dir[MAX_PATH], desc[MAX_PATH], icon[MAX_PATH];
     WORD hotkey = 0xBEEF;
     int show = 0x5EED, icon_index = 0x5EED;
   };
-  Out resolve(const std::wstring& file) {
-    Out o;
+  All resolve_all(const std::wstring& file) {
+    All o;
     for (C* b : {o.target, o.dir, o.desc, o.icon}) std::fill_n(b, MAX_PATH, C('g'));
     o.result = T::resolve(t<C>(file).c_str(), o.target, o.dir, o.desc, &o.hotkey, &o.show, o.icon, &o.icon_index);
     return o;
@@ -120,31 +101,33 @@ class Shortcuts : public ::testing::Test {
 using Widths = ::testing::Types<Wide, Narrow>;
 TYPED_TEST_SUITE(Shortcuts, Widths);
 
+// Each file also stays for lnkinfo, which a CTest step of its own
+// (shell_shortcuts_lnkinfo) compares with the .expected file beside it.
 TYPED_TEST(Shortcuts, WhatIsCreatedIsWhatTheFileHoldsAndWhatResolveGives) {
   using C = typename TestFixture::C;
   struct Case {
     const wchar_t *args, *dir, *desc;
     WORD hotkey;
     int show;
-  };
-  const Case cases[] = {{L"--open \"a b\"", L"C:\\windows", L"Sample shortcut", MAKEWORD('K', HOTKEYF_CONTROL | HOTKEYF_ALT),
-                         SW_SHOWMINNOACTIVE},
-                        {nullptr, nullptr, nullptr, 0, SW_SHOWMAXIMIZED}};
+  } const cases[] = {{L"--open \"a b\"", L"C:\\windows", L"Sample shortcut", 0x654B, SW_SHOWMINNOACTIVE},
+                     {nullptr, nullptr, nullptr, 0, SW_SHOWMAXIMIZED}};
   for (const Case& c : cases) {
-    const auto opt = [](const wchar_t* s) { return s ? t<C>(s) : std::basic_string<C>(); };
-    const auto arg = [](const std::basic_string<C>& s, const wchar_t* given) { return given ? s.c_str() : nullptr; };
-    const auto args = opt(c.args), dir = opt(c.dir), desc = opt(c.desc);
-    ASSERT_EQ(TypeParam::create(t<C>(this->link).c_str(), t<C>(this->target).c_str(), arg(args, c.args),
-                                arg(dir, c.dir), arg(desc, c.desc), c.hotkey, c.show),
+    const std::wstring file = this->dir + this->suffix + std::to_wstring(&c - cases);
+    const auto wide = [](const wchar_t* s) { return std::wstring(s ? s : L""); };
+    const auto args = t<C>(wide(c.args)), dir = t<C>(wide(c.dir)), desc = t<C>(wide(c.desc));
+    const auto given = [](const std::basic_string<C>& s, const wchar_t* p) { return p ? s.c_str() : nullptr; };
+    ASSERT_EQ(TypeParam::create(t<C>(file + L".lnk").c_str(), t<C>(this->target).c_str(), given(args, c.args),
+                                given(dir, c.dir), given(desc, c.desc), c.hotkey, c.show),
               S_OK);
-    const auto file = bytes_of(this->link);
-    ASSERT_GE(file.size(), 0x4Cu);
-    EXPECT_EQ(file[0x3C] | file[0x3D] << 8, c.show);
-    EXPECT_EQ(file[0x40] | file[0x41] << 8, c.hotkey);
-    const Reading wine = wine_reads(this->link);
-    EXPECT_EQ(wine.arguments, c.args ? c.args : L"");
-
-    const auto got = this->resolve(this->link);
+    std::ofstream((file + L".expected").c_str(), std::ios::binary)
+        << t<char>(this->target + L"\n" + wide(c.args) + L"\n" + wide(c.dir) + L"\n" + wide(c.desc)) << "\n";
+    std::ifstream in((file + L".lnk").c_str(), std::ios::binary);
+    const std::vector<unsigned char> b{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    ASSERT_GE(b.size(), 0x4Cu);
+    EXPECT_EQ(b[0x3C] | b[0x3D] << 8, c.show);  // the header's show-command and hotkey fields
+    EXPECT_EQ(b[0x40] | b[0x41] << 8, c.hotkey);
+    const Reading wine = wine_reads(file + L".lnk");
+    const auto got = this->resolve_all(file + L".lnk");
     EXPECT_GE(got.result, 0);
     EXPECT_EQ(got.target, t<C>(this->target));
     EXPECT_EQ(got.dir, dir);
@@ -158,60 +141,44 @@ TYPED_TEST(Shortcuts, WhatIsCreatedIsWhatTheFileHoldsAndWhatResolveGives) {
   }
 }
 
-TYPED_TEST(Shortcuts, FailuresAreTheFailingStepsHresultWithOutputsAtTheirStart) {
-  using C = typename TestFixture::C;
-  const std::wstring missing_dir = this->dir + L"NoSuchFolder\\x" + this->suffix + L".lnk";
-  const Reading wine = wine_reads(this->dir + L"missing.lnk", missing_dir.c_str());
-  ASSERT_LT(wine.save, 0);
-  ASSERT_LT(wine.load, 0);
-  EXPECT_EQ(this->create(missing_dir, this->target), wine.save);
-  EXPECT_FALSE(exists(missing_dir));
-
-  const auto got = this->resolve(this->dir + L"missing.lnk");
-  EXPECT_EQ(got.result, wine.load);
-  for (const C* s : {got.target, got.dir, got.desc, got.icon}) EXPECT_EQ(s[0], C(0));
-  EXPECT_EQ(got.hotkey, 0);
-  EXPECT_EQ(got.show, SW_SHOWNORMAL);
-  EXPECT_EQ(got.icon_index, 0);
-}
-
 // Refused before any COM work: a name that would be cut into another file's,
 // a missing target, an icon path without its index.
 TYPED_TEST(Shortcuts, RefusalsMakeNoComCallAndWriteNothing) {
   using C = typename TestFixture::C;
   kxtest::Recorder rec(GetModuleHandleW(L"KX_Pellam.dll"));
   auto& init = rec.hook<decltype(CoInitialize)>("ole32.dll", "CoInitialize");
-  const std::wstring fill = this->dir + L"long" + this->suffix;
-  const std::wstring at259 = fill + std::wstring(259 - fill.size() - 4, L'n') + L".lnk";
-  const std::wstring at260 = fill + std::wstring(260 - fill.size() - 4, L'n') + L".lnk";
+  const std::wstring start = this->dir + L"long" + this->suffix;
+  const std::wstring at259 = start + std::wstring(255 - start.size(), L'n') + L".lnk";
+  const std::wstring at260 = start + std::wstring(256 - start.size(), L'n') + L".lnk";
   if (sizeof(C) == 1) {
     DeleteFileW(at259.c_str());
-    EXPECT_EQ(this->create(at260, this->target), E_INVALIDARG);
-    EXPECT_EQ(this->resolve(at260).result, E_INVALIDARG);
+    EXPECT_EQ(this->create(at260), E_INVALIDARG);
+    EXPECT_EQ(this->resolve_all(at260).result, E_INVALIDARG);
     EXPECT_FALSE(exists(at260.substr(0, 259)));
     EXPECT_EQ(init.count(), 0u);
-    EXPECT_EQ(this->create(at259, this->target), S_OK);  // converts whole
+    EXPECT_EQ(this->create(at259), S_OK);  // converts whole
     EXPECT_TRUE(exists(at259));
     rec.clear();
   }
-  C out[MAX_PATH];
-  EXPECT_EQ(TypeParam::create(nullptr, t<C>(this->target).c_str(), nullptr, nullptr, nullptr, 0, 1), E_INVALIDARG);
-  EXPECT_EQ(TypeParam::create(t<C>(this->link).c_str(), nullptr, nullptr, nullptr, nullptr, 0, 1), E_INVALIDARG);
-  EXPECT_EQ(TypeParam::resolve(t<C>(this->link).c_str(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr),
-            E_INVALIDARG);
-  EXPECT_EQ(TypeParam::resolve(t<C>(this->link).c_str(), out, nullptr, nullptr, nullptr, nullptr, out, nullptr),
-            E_INVALIDARG);
+  const auto link = t<C>(this->link);
+  C* out = this->out;
+  for (HRESULT refused : {TypeParam::create(nullptr, link.c_str(), nullptr, nullptr, nullptr, 0, 1),
+                          TypeParam::create(link.c_str(), nullptr, nullptr, nullptr, nullptr, 0, 1),
+                          TypeParam::resolve(link.c_str(), nullptr, out, out, nullptr, nullptr, nullptr, nullptr),
+                          TypeParam::resolve(link.c_str(), out, nullptr, nullptr, nullptr, nullptr, out, nullptr)}) {
+    EXPECT_EQ(refused, E_INVALIDARG);
+  }
   EXPECT_EQ(init.count(), 0u);
   EXPECT_FALSE(exists(this->link));
 }
 
 TYPED_TEST(Shortcuts, AnInstalledAdvertisedComponentGivesTheInstallersPathElseTheShortcuts) {
   using C = typename TestFixture::C;
-  ASSERT_EQ(this->create(this->link, this->target), S_OK);
+  ASSERT_EQ(this->create(this->link), S_OK);
   kxtest::Recorder rec(GetModuleHandleW(L"KX_Pellam.dll"));
   auto& query = rec.hook<typename TypeParam::Target>("msi.dll", TypeParam::kTarget, "target");
   auto& component = rec.hook<typename TypeParam::Component>("msi.dll", TypeParam::kComponent, "component");
-  const auto installed = t<C>(L"C:\\Installed\\app.exe");
+  const auto installed = t<C>(L"C:\\Installed\\app.exe"), own = t<C>(this->target);
   DWORD count_on_entry = 0;
   INSTALLSTATE state = INSTALLSTATE_LOCAL;
   component.script = [&](const C*, const C*, C* path, DWORD* count) -> std::optional<INSTALLSTATE> {
@@ -219,10 +186,9 @@ TYPED_TEST(Shortcuts, AnInstalledAdvertisedComponentGivesTheInstallersPathElseTh
     std::copy(installed.c_str(), installed.c_str() + installed.size() + 1, path);
     return state;
   };
-  C out[MAX_PATH];
   // Wine's Installer knows no such shortcut: the shortcut's own target.
-  EXPECT_GE(TypeParam::resolve(t<C>(this->link).c_str(), out, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr), 0);
-  EXPECT_EQ(out, t<C>(this->target));
+  EXPECT_GE(this->resolve_target(this->link), 0);
+  EXPECT_EQ(this->out, own);
   ASSERT_EQ(rec.order(), std::vector<std::string>{"target"});
   EXPECT_EQ(std::get<0>(query.calls[0]), t<C>(this->link));
 
@@ -234,10 +200,9 @@ TYPED_TEST(Shortcuts, AnInstalledAdvertisedComponentGivesTheInstallersPathElseTh
   for (INSTALLSTATE s : {INSTALLSTATE_LOCAL, INSTALLSTATE_ABSENT, INSTALLSTATE_SOURCE}) {
     rec.clear();
     state = s;
-    EXPECT_GE(TypeParam::resolve(t<C>(this->link).c_str(), out, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr),
-              0);
+    EXPECT_GE(this->resolve_target(this->link), 0);
     // GetPath, had it been called, would have overwritten the Installer's path.
-    EXPECT_EQ(out, s == INSTALLSTATE_LOCAL ? installed : t<C>(this->target));
+    EXPECT_EQ(this->out, s == INSTALLSTATE_LOCAL ? installed : own);
     ASSERT_EQ(rec.order(), (std::vector<std::string>{"target", "component"}));
     EXPECT_EQ(std::get<0>(component.calls[0]), t<C>(L"P"));
     EXPECT_EQ(std::get<1>(component.calls[0]), t<C>(L"K"));
@@ -245,52 +210,46 @@ TYPED_TEST(Shortcuts, AnInstalledAdvertisedComponentGivesTheInstallersPathElseTh
   }
 }
 
-TYPED_TEST(Shortcuts, EveryComStartIsMatchedExceptOnACallersMultithreadedThread) {
+// Failures pass on the failing step's HRESULT (Wine's own Save and Load of
+// the same names), with every resolve output at its starting value.
+TYPED_TEST(Shortcuts, FailuresAndSuccessesMatchEveryComStartExceptOnACallersMtaThread) {
   using C = typename TestFixture::C;
+  const Reading wine = wine_reads(this->nowhere, this->nowhere);
+  ASSERT_LT(wine.save, 0);
+  ASSERT_LT(wine.load, 0);
   kxtest::Recorder rec(GetModuleHandleW(L"KX_Pellam.dll"));
   auto& init = rec.hook<decltype(CoInitialize)>("ole32.dll", "CoInitialize");
   auto& uninit = rec.hook<decltype(CoUninitialize)>("ole32.dll", "CoUninitialize");
-  const std::wstring nowhere = this->dir + L"NoSuchFolder\\x.lnk";
-  C out[MAX_PATH];
-  for (int round = 0; round < 2; ++round) {  // on this thread, then on a caller's MTA thread
+  for (bool mta : {false, true}) {
+    SCOPED_TRACE(mta ? "caller's MTA thread" : "plain thread");
     rec.clear();
-    HRESULT created = E_FAIL, resolved = E_FAIL, still_mta = E_FAIL;
+    HRESULT created = E_FAIL, resolved = E_FAIL, still_mta = E_FAIL, failed_save = S_OK;
+    typename TestFixture::All failed{};
     std::thread([&] {
-      if (round == 1) CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-      created = this->create(this->link, this->target);
-      resolved = TypeParam::resolve(t<C>(this->link).c_str(), out, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
-      this->create(nowhere, this->target);
-      this->resolve(nowhere);
-      if (round == 1) {
+      if (mta) CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+      created = this->create(this->link);
+      resolved = this->resolve_target(this->link);
+      failed_save = this->create(this->nowhere);
+      failed = this->resolve_all(this->nowhere);
+      if (mta) {
         still_mta = CoInitializeEx(nullptr, COINIT_MULTITHREADED);  // S_FALSE: the caller's COM is still up
         CoUninitialize();
         CoUninitialize();
       }
     }).join();
-    SCOPED_TRACE(round);
     EXPECT_EQ(created, S_OK);
     EXPECT_GE(resolved, 0);
-    EXPECT_EQ(out, t<C>(this->target));
+    EXPECT_EQ(this->out, t<C>(this->target));
+    EXPECT_EQ(failed_save, wine.save);
+    EXPECT_FALSE(exists(this->nowhere));
+    EXPECT_EQ(failed.result, wine.load);
+    for (const C* s : {failed.target, failed.dir, failed.desc, failed.icon}) EXPECT_EQ(s[0], C(0));
+    EXPECT_EQ(failed.hotkey | failed.icon_index << 16, 0);
+    EXPECT_EQ(failed.show, SW_SHOWNORMAL);
     EXPECT_EQ(init.count(), 4u);
-    EXPECT_EQ(uninit.count(), round == 0 ? 4u : 0u);
-    if (round == 1) {
-      EXPECT_EQ(still_mta, S_FALSE);
-    }
+    EXPECT_EQ(uninit.count(), mta ? 0u : 4u);
+    EXPECT_EQ(still_mta, mta ? S_FALSE : E_FAIL);
   }
-}
-
-// The Linux side reads the file back with lnkinfo in a CTest step of its own
-// (shell_shortcuts_lnkinfo), which compares it with the .expected file.
-TYPED_TEST(Shortcuts, WritesAFileForTheOutsideParser) {
-  using C = typename TestFixture::C;
-  const std::wstring out = std::wstring(KX_LNKINFO_DIR) + L"\\" + this->suffix;
-  CreateDirectoryW(KX_LNKINFO_DIR, nullptr);
-  for (const wchar_t* ext : {L".lnk", L".expected"}) DeleteFileW((out + ext).c_str());
-  const std::wstring args = L"--from " + this->suffix, desc = L"Read by lnkinfo " + this->suffix;
-  ASSERT_EQ(TypeParam::create(t<C>(out + L".lnk").c_str(), t<C>(this->target).c_str(), t<C>(args).c_str(),
-                              t<C>(this->dir).c_str(), t<C>(desc).c_str(), 0, SW_SHOWNORMAL),
-            S_OK);
-  std::ofstream((out + L".expected").c_str(), std::ios::binary) << t<char>(this->target + L"\n" + args + L"\n" + this->dir + L"\n" + desc) << "\n";
 }
 
 }  // namespace
