@@ -323,6 +323,59 @@ KX_PELLAM_API int WINAPI KX_GetFontPathA(LPSTR buffer, int size);
 KX_PELLAM_API int WINAPI KX_GetCurrentProgramPathW(HMODULE module, LPWSTR buffer, int size);
 KX_PELLAM_API int WINAPI KX_GetCurrentProgramPathA(HMODULE module, LPSTR buffer, int size);
 
+/* ---- Shortcut files ------------------------------------------------------------ */
+/* Shortcut (.lnk) files written and read by the shell's own link object.
+ * Both return an HRESULT: S_OK (0) on success, not 1; a negative value is the
+ * platform's error, passed on (a missing folder or no access on save, a
+ * missing or broken file on resolve), or E_INVALIDARG when the call is refused
+ * before any COM work: shortcutFile or target NULL, iconFile given without
+ * iconIndex, or (A forms) a shortcutFile that does not convert into 260 wide
+ * characters with its terminator; nothing is written or read then.
+ * Each call initialises COM on the calling thread for its own duration and
+ * ends it again; on a thread already in the multithreaded model it works in
+ * the caller's COM and leaves it running.
+ * CreateShortcut: writes shortcutFile (full name with its extension, which is
+ *   neither added nor checked) pointing at target; arguments, workingDirectory
+ *   and description are set when not NULL; hotkey (virtual key in the low
+ *   byte, HOTKEYF_* in the high byte) and showCommand (SW_*) always. The
+ *   target need not exist. No icon location is set.
+ * ResolveShortcut: loads shortcutFile and resolves it without any UI. Every
+ *   given output starts empty / 0 (showCommand SW_SHOWNORMAL) and keeps that
+ *   value when a step before it fails. target and every string buffer given
+ *   must hold 260 characters (MAX_PATH, terminator included). For a shortcut
+ *   advertised by Windows Installer whose component is installed locally,
+ *   target is the component's path. The arguments are not returned. */
+KX_PELLAM_API HRESULT WINAPI KX_CreateShortcutW(LPCWSTR shortcutFile, LPCWSTR target, LPCWSTR arguments,
+                                                LPCWSTR workingDirectory, LPCWSTR description, WORD hotkey,
+                                                int showCommand);
+KX_PELLAM_API HRESULT WINAPI KX_CreateShortcutA(LPCSTR shortcutFile, LPCSTR target, LPCSTR arguments,
+                                                LPCSTR workingDirectory, LPCSTR description, WORD hotkey,
+                                                int showCommand);
+KX_PELLAM_API HRESULT WINAPI KX_ResolveShortcutW(LPCWSTR shortcutFile, LPWSTR target, LPWSTR workingDirectory,
+                                                 LPWSTR description, WORD *hotkey, int *showCommand,
+                                                 LPWSTR iconFile, int *iconIndex);
+KX_PELLAM_API HRESULT WINAPI KX_ResolveShortcutA(LPCSTR shortcutFile, LPSTR target, LPSTR workingDirectory,
+                                                 LPSTR description, WORD *hotkey, int *showCommand,
+                                                 LPSTR iconFile, int *iconIndex);
+
+/* ---- Version resources ---------------------------------------------------------- */
+/* One string of fileName's version resource, looked up under the first
+ * language and code page of its translation table only. keyIndex: 0 Comments,
+ * 1 CompanyName, 2 FileDescription, 3 FileVersion, 4 InternalName,
+ * 5 LegalCopyright, 6 LegalTrademarks, 7 OriginalFilename, 8 PrivateBuild,
+ * 9 ProductName, 10 ProductVersion, 11 SpecialBuild. size counts characters
+ * (bytes for A) including the terminator.
+ * Returns 1 when the file's version resource was read, whether or not the
+ * string was found; 0 when the file is missing, unreadable or has no version
+ * resource, when keyIndex is outside 0..11, or when fileName or buffer is NULL
+ * or size is 0 or below (buffer is then not written). buffer holds the string,
+ * or is empty: a string that does not fit size is never cut. GetProductName is
+ * GetResourceVersionInfo with keyIndex 9. */
+KX_PELLAM_API int WINAPI KX_GetResourceVersionInfoW(LPCWSTR fileName, int keyIndex, LPWSTR buffer, int size);
+KX_PELLAM_API int WINAPI KX_GetResourceVersionInfoA(LPCSTR fileName, int keyIndex, LPSTR buffer, int size);
+KX_PELLAM_API int WINAPI KX_GetProductNameW(LPCWSTR fileName, LPWSTR buffer, int size);
+KX_PELLAM_API int WINAPI KX_GetProductNameA(LPCSTR fileName, LPSTR buffer, int size);
+
 #ifdef __cplusplus
 }
 #endif
