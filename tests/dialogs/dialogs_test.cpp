@@ -1,0 +1,548 @@
+// Dialogs and the icon count. Real dialogs under Wine, clicked through by the
+// dialog driver, both widths; the recorder only for the record bytes, the
+// size decision, item-list balance and icon handles, which no dialog shows.
+#include <windows.h>
+#include <commdlg.h>
+#include <objbase.h>
+#include <shellapi.h>
+#include <shlobj.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "KX_Pellam.h"
+#include "support/dialog_driver.h"
+#include "support/recorder.h"
+
+namespace {
+
+using kxtest::Dialog;
+using kxtest::DialogDriver;
+
+// Control ids of the platform's dialogs (dlgs.h, colordlg.h, Wine's browser).
+constexpr int kFileNameBox = 0x47C;  // cmb13
+constexpr int kRed = 706, kGreen = 707, kBlue = 708, kAddCustom = 712;
+
+template <class C>
+std::basic_string<C> text(const std::wstring& ascii) {
+  return std::basic_string<C>(ascii.begin(), ascii.end());
+}
+template <class C>
+std::wstring wide(const C* s) {
+  std::wstring out;
+  for (; *s != 0; ++s) out.push_back(sizeof(C) == 1 ? static_cast<unsigned char>(*s) : static_cast<wchar_t>(*s));
+  return out;
+}
+
+std::wstring temp_path(const wchar_t* name) {
+  wchar_t dir[MAX_PATH];
+  GetTempPathW(MAX_PATH, dir);
+  return std::wstring(dir) + name;
+}
+
+std::wstring module_dir() {
+  wchar_t self[MAX_PATH];
+  GetModuleFileNameW(nullptr, self, MAX_PATH);
+  std::wstring s = self;
+  return s.substr(0, s.rfind(L'\\') + 1);
+}
+
+struct ComThread : testing::Test {
+  void SetUp() override { ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr))); }
+  void TearDown() override { CoUninitialize(); }
+};
+
+// ---------------------------------------------------------------------------
+// File dialogs, real.
+
+template <class C>
+using FileFn = int(WINAPI*)(HWND, const C*, const C*, DWORD, C*);
+
+struct FileCase {
+  const char* name;
+  FileFn<wchar_t> w;
+  FileFn<char> a;
+};
+const FileCase kFileDialogs[] = {
+    {"open", KX_GetOpenFileNameW, KX_GetOpenFileNameA},
+    {"save", KX_GetSaveFileNameW, KX_GetSaveFileNameA},
+};
+
+struct FileOutcome {
+  int result;
+  std::wstring shown, buffer;
+};
+
+template <class C>
+FileOutcome run_file_dialog(FileFn<C> fn, const std::wstring& initial, const std::wstring& typed, int button) {
+  C file[MAX_PATH];
+  std::memset(file, 0, sizeof file);
+  const auto start = text<C>(initial);
+  std::copy(start.begin(), start.end(), file);
+  FileOutcome o{};
+  {
+    DialogDriver driver([&](Dialog& d) {
+      o.shown = d.text(kFileNameBox);
+      if (!typed.empty()) d.set_text(kFileNameBox, typed);
+      d.press(button);
+    });
+    o.result = fn(nullptr, nullptr, nullptr, OFN_NOCHANGEDIR, file);
+  }
+  o.buffer = wide(file);
+  return o;
+}
+
+template <class C>
+void check_file_dialog(FileFn<C> fn, const std::wstring& chosen) {
+  const FileOutcome ok = run_file_dialog(fn, L"kx_initial.txt", chosen, IDOK);
+  EXPECT_EQ(ok.shown, L"kx_initial.txt") << "the initial name shows in the dialog";
+  EXPECT_NE(ok.result, 0);
+  EXPECT_EQ(ok.buffer, chosen);
+  const FileOutcome cancel = run_file_dialog(fn, L"kx_initial.txt", L"", IDCANCEL);
+  EXPECT_EQ(cancel.result, 0);
+  EXPECT_EQ(cancel.buffer, L"kx_initial.txt");
+}
+
+TEST(FileDialogs, InitialNameShowsTypedNameComesBackCancelReturnsZero) {
+  const std::wstring chosen = temp_path(L"kx_dialog_choice.txt");
+  CloseHandle(CreateFileW(chosen.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+  for (const FileCase& c : kFileDialogs) {
+    SCOPED_TRACE(c.name);
+    check_file_dialog(c.w, chosen);
+    check_file_dialog(c.a, chosen);
+  }
+  DeleteFileW(chosen.c_str());
+}
+
+// ---------------------------------------------------------------------------
+// Folder browser, real.
+
+std::wstring tree_root_text(HWND tree) {
+  HTREEITEM root = nullptr;
+  kxtest::wait_until([&] { return (root = TreeView_GetRoot(tree)) != nullptr; });
+  wchar_t label[MAX_PATH] = {};
+  TVITEMW item{};
+  item.mask = TVIF_TEXT;
+  item.hItem = root;
+  item.pszText = label;
+  item.cchTextMax = MAX_PATH;
+  SendMessageW(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+  return label;
+}
+
+struct FolderOutcome {
+  int result;
+  std::wstring tree_root, buffer;
+};
+
+template <class C>
+FolderOutcome run_browser(int(WINAPI* fn)(HWND, const C*, const C*, C*), const wchar_t* root,
+                          const std::wstring& initial, int button) {
+  C path[MAX_PATH] = {};
+  const auto start = text<C>(initial);
+  std::copy(start.begin(), start.end(), path);
+  const auto root_text = root ? text<C>(root) : std::basic_string<C>();
+  FolderOutcome o{};
+  {
+    DialogDriver driver([&](Dialog& d) {
+      o.tree_root = tree_root_text(d.control_of_class(WC_TREEVIEWW));
+      d.press(button);
+    });
+    o.result = fn(nullptr, nullptr, root ? root_text.c_str() : nullptr, path);
+  }
+  o.buffer = wide(path);
+  return o;
+}
+
+class FolderBrowser : public ComThread {
+ protected:
+  void SetUp() override {
+    ComThread::SetUp();
+    base_ = temp_path(L"kx_browse");
+    sub_ = base_ + L"\\inner";
+    CreateDirectoryW(base_.c_str(), nullptr);
+    CreateDirectoryW(sub_.c_str(), nullptr);
+  }
+  void TearDown() override {
+    RemoveDirectoryW(sub_.c_str());
+    RemoveDirectoryW(base_.c_str());
+    ComThread::TearDown();
+  }
+  template <class C>
+  void check(int(WINAPI* fn)(HWND, const C*, const C*, C*)) {
+    FolderOutcome o = run_browser(fn, nullptr, sub_, IDOK);
+    EXPECT_EQ(o.result, 1);
+    EXPECT_EQ(lstrcmpiW(o.buffer.c_str(), sub_.c_str()), 0) << "the caller's folder was selected at the start";
+
+    o = run_browser(fn, nullptr, sub_, IDCANCEL);
+    EXPECT_EQ(o.result, 0);
+    EXPECT_EQ(o.buffer, sub_);
+
+    o = run_browser(fn, base_.c_str(), sub_, IDOK);
+    EXPECT_EQ(o.tree_root, L"kx_browse") << "the root limits the tree";
+    EXPECT_EQ(o.result, 1);
+    EXPECT_EQ(lstrcmpiW(o.buffer.c_str(), sub_.c_str()), 0);
+
+    o = run_browser(fn, L"C:\\kx no such folder\\at all", sub_, IDOK);
+    EXPECT_EQ(o.tree_root, L"Desktop") << "an unparsable root falls back to the desktop";
+    EXPECT_EQ(o.result, 1);
+    EXPECT_EQ(lstrcmpiW(o.buffer.c_str(), sub_.c_str()), 0);
+  }
+  std::wstring base_, sub_;
+};
+
+TEST_F(FolderBrowser, SelectsChoosesCancelsAndHonoursTheRoot) {
+  check(KX_BrowseForFolderW);
+  check(KX_BrowseForFolderA);
+}
+
+// ---------------------------------------------------------------------------
+// Colour chooser, real; the custom colours through the recorder.
+
+struct ColourCase {
+  const char* name;
+  DWORD flags;
+  int rgb[3];  // typed into the full dialog's red, green, blue; -1 types nothing
+  int button;
+  COLORREF want;
+};
+constexpr COLORREF kInitial = 0x00123456;
+const ColourCase kColours[] = {
+    {"initial", CC_RGBINIT, {-1}, IDOK, kInitial},
+    {"changed", CC_RGBINIT | CC_FULLOPEN, {0x10, 0x20, 0x30}, IDOK, 0x00302010},
+    {"cancelled", CC_RGBINIT | CC_FULLOPEN, {0x10, 0x20, 0x30}, IDCANCEL, kInitial},
+};
+
+TEST(ColourChooser, ReturnsInitialOrChangedColourAndCancelLeavesItAlone) {
+  for (const ColourCase& c : kColours) {
+    SCOPED_TRACE(c.name);
+    COLORREF colour = kInitial;
+    int result;
+    {
+      DialogDriver driver([&](Dialog& d) {
+        if (c.rgb[0] >= 0) {
+          const int ids[] = {kRed, kGreen, kBlue};
+          for (int i = 0; i < 3; ++i) d.set_text(ids[i], std::to_wstring(c.rgb[i]));
+          d.press(kAddCustom);
+        }
+        d.press(c.button);
+      });
+      result = KX_BrowseColor(nullptr, &colour, c.flags);
+    }
+    EXPECT_EQ(result != 0, c.button == IDOK);
+    EXPECT_EQ(colour, c.want);
+  }
+}
+
+TEST(ColourChooser, EveryCallStartsWithInitialColourThenWhite) {
+  kxtest::Recorder rec(GetModuleHandleW(L"KX_Pellam.dll"));
+  std::vector<std::vector<COLORREF>> tables;
+  std::vector<CHOOSECOLORA> records;
+  auto& choose = rec.hook<decltype(ChooseColorA)>("comdlg32.dll", "ChooseColorA");
+  choose.observe = [&](LPCHOOSECOLORA r) {
+    records.push_back(*r);
+    tables.emplace_back(r->lpCustColors, r->lpCustColors + 16);
+  };
+  const HWND owner = reinterpret_cast<HWND>(0x1234);
+  choose.script = [](LPCHOOSECOLORA) -> std::optional<BOOL> { return FALSE; };
+  for (COLORREF initial : {COLORREF(0x000000FF), COLORREF(0x00ABCDEF)}) {
+    COLORREF colour = initial;
+    EXPECT_EQ(KX_BrowseColor(owner, &colour, CC_FULLOPEN | CC_ANYCOLOR), 0);
+    EXPECT_EQ(colour, initial);
+  }
+  ASSERT_EQ(tables.size(), 2u);
+  for (std::size_t call = 0; call < 2; ++call) {
+    EXPECT_EQ(tables[call][0], call == 0 ? 0x000000FFu : 0x00ABCDEFu);
+    for (int i = 1; i < 16; ++i) EXPECT_EQ(tables[call][i], 0x00FFFFFFu) << "custom colour " << i;
+    CHOOSECOLORA want{};
+    want.lStructSize = sizeof(void*) == 8 ? 72 : 36;
+    want.hwndOwner = owner;
+    want.rgbResult = tables[call][0];
+    want.lpCustColors = records[call].lpCustColors;
+    want.Flags = CC_FULLOPEN | CC_ANYCOLOR;
+    EXPECT_EQ(std::memcmp(&records[call], &want, sizeof want), 0) << "every other field zero";
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Recorded records: the size decision and every field the library sets.
+
+// Stands in for the version facts KX_IsPlatform2000_Later* reads: a 32-bit
+// workstation system at the version asked for, or one below it.
+struct PresentPlatform2000 {
+  explicit PresentPlatform2000(kxtest::Recorder& rec, bool later) {
+    rec.hook<decltype(VerifyVersionInfoW)>("kernel32.dll", "VerifyVersionInfoW").script =
+        [later](LPOSVERSIONINFOEXW, DWORD, DWORDLONG) -> std::optional<BOOL> { return later; };
+    rec.hook<decltype(VerifyVersionInfoA)>("kernel32.dll", "VerifyVersionInfoA").script =
+        [later](LPOSVERSIONINFOEXA, DWORD, DWORDLONG) -> std::optional<BOOL> { return later; };
+    rec.hook<decltype(GetProcAddress)>("kernel32.dll", "GetProcAddress").script =
+        [](HMODULE, LPCSTR) -> std::optional<FARPROC> { return nullptr; };
+    rec.hook<decltype(GetSystemInfo)>("kernel32.dll", "GetSystemInfo").script = [](LPSYSTEM_INFO info) {
+      std::memset(info, 0, sizeof *info);
+      info->wProcessorArchitecture = PROCESSOR_ARCHITECTURE_INTEL;
+      return true;
+    };
+  }
+};
+
+template <class Record, class C>
+void check_file_record(kxtest::Recorder& rec, const char* dialog, FileFn<C> fn, bool later) {
+  std::vector<Record> seen;
+  auto& hook = rec.hook<BOOL WINAPI(Record*)>("comdlg32.dll", dialog);
+  hook.observe = [&](Record* r) { seen.push_back(*r); };
+  hook.script = [](Record*) -> std::optional<BOOL> { return FALSE; };
+  const HWND owner = reinterpret_cast<HWND>(0x4321);
+  const auto title = text<C>(L"Title");
+  const C filter[] = {'A', 0, '*', 0, 0};
+  C file[MAX_PATH] = {'x', 0};
+  const DWORD flags = OFN_ALLOWMULTISELECT | OFN_HIDEREADONLY | 0x80000000u;
+  EXPECT_EQ(fn(owner, title.c_str(), filter, flags, file), 0);
+  ASSERT_EQ(seen.size(), 1u);
+  Record want{};
+  want.lStructSize = later ? sizeof(Record) : (sizeof(void*) == 8 ? 136 : 76);
+  want.hwndOwner = owner;
+  want.lpstrTitle = title.c_str();
+  want.lpstrFilter = filter;
+  want.Flags = flags;
+  want.lpstrFile = file;
+  want.nMaxFile = 260;
+  want.nFilterIndex = 1;
+  EXPECT_EQ(seen[0].lStructSize, want.lStructSize) << dialog << (later ? " on 2000 or later" : " before 2000");
+  EXPECT_EQ(std::memcmp(&seen[0], &want, sizeof want), 0) << dialog << ": every other field zero";
+}
+
+TEST(FileDialogRecord, SizeFollowsThePredicateAndOnlyTheFixedFieldsAreSet) {
+  EXPECT_EQ(sizeof(OPENFILENAMEW), sizeof(void*) == 8 ? 152u : 88u);
+  for (bool later : {true, false}) {
+    kxtest::Recorder rec(GetModuleHandleW(L"KX_Pellam.dll"));
+    PresentPlatform2000 platform(rec, later);
+    EXPECT_EQ(KX_IsPlatform2000_LaterW(-1), later ? 1 : 0);
+    check_file_record<OPENFILENAMEW>(rec, "GetOpenFileNameW", FileFn<wchar_t>(KX_GetOpenFileNameW), later);
+    check_file_record<OPENFILENAMEW>(rec, "GetSaveFileNameW", FileFn<wchar_t>(KX_GetSaveFileNameW), later);
+    check_file_record<OPENFILENAMEA>(rec, "GetOpenFileNameA", FileFn<char>(KX_GetOpenFileNameA), later);
+    check_file_record<OPENFILENAMEA>(rec, "GetSaveFileNameA", FileFn<char>(KX_GetSaveFileNameA), later);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Folder browser through the recorder: record, callback, item-list balance.
+
+template <class Record, class C>
+struct BrowserProbe {
+  using Fn = int(WINAPI*)(HWND, const C*, const C*, C*);
+  BrowserProbe(kxtest::Recorder& rec, const char* browse, const char* path_of, const char* send)
+      : browse_hook(rec.hook<LPITEMIDLIST WINAPI(Record*)>("shell32.dll", browse)),
+        path_hook(rec.hook<BOOL WINAPI(LPCITEMIDLIST, C*)>("shell32.dll", path_of)),
+        send_hook(rec.hook<LRESULT WINAPI(HWND, UINT, WPARAM, LPARAM)>("user32.dll", send)),
+        desktop(rec.hook<decltype(SHGetDesktopFolder)>("shell32.dll", "SHGetDesktopFolder")),
+        task_free(rec.hook<decltype(CoTaskMemFree)>("ole32.dll", "CoTaskMemFree")) {
+    browse_hook.script = [this](Record* r) -> std::optional<LPITEMIDLIST> {
+      records.push_back(*r);
+      selected = wide(reinterpret_cast<const C*>(r->lParam));
+      r->lpfn(reinterpret_cast<HWND>(0x777), BFFM_INITIALIZED, 0, r->lParam);
+      return choose ? ILClone(chosen) : nullptr;
+    };
+    send_hook.script = [](HWND, UINT, WPARAM, LPARAM) -> std::optional<LRESULT> { return 0; };
+  }
+  kxtest::Hook<LPITEMIDLIST WINAPI(Record*)>& browse_hook;
+  kxtest::Hook<BOOL WINAPI(LPCITEMIDLIST, C*)>& path_hook;
+  kxtest::Hook<LRESULT WINAPI(HWND, UINT, WPARAM, LPARAM)>& send_hook;
+  kxtest::Hook<decltype(SHGetDesktopFolder)>& desktop;
+  kxtest::Hook<decltype(CoTaskMemFree)>& task_free;
+  std::vector<Record> records;
+  std::wstring selected;
+  LPITEMIDLIST chosen = nullptr;
+  bool choose = false;
+};
+
+template <class Record, class C>
+void check_browser_record(kxtest::Recorder& rec, int(WINAPI* fn)(HWND, const C*, const C*, C*), UINT set_selection,
+                          const char* browse, const char* path_of, const char* send) {
+  BrowserProbe<Record, C> probe(rec, browse, path_of, send);
+  probe.chosen = ILCreateFromPathW(L"C:\\windows");
+  const HWND owner = reinterpret_cast<HWND>(0x5678);
+  const auto title = text<C>(L"Pick");
+  const auto root = text<C>(L"C:\\windows");
+  struct Case {
+    bool root, choose;
+  };
+  for (Case c : {Case{false, false}, Case{false, true}, Case{true, false}, Case{true, true}}) {
+    SCOPED_TRACE(testing::Message() << browse << " root " << c.root << " choose " << c.choose);
+    rec.clear();
+    probe.records.clear();
+    probe.choose = c.choose;
+    C path[MAX_PATH] = {};
+    EXPECT_EQ(fn(owner, title.c_str(), c.root ? root.c_str() : nullptr, path), c.choose ? 1 : 0);
+    EXPECT_EQ(probe.desktop.count(), c.root ? 1u : 0u) << "the desktop folder only for a root";
+    ASSERT_EQ(probe.records.size(), 1u);
+    const Record& r = probe.records[0];
+    EXPECT_EQ(r.pidlRoot != nullptr, c.root);
+    Record want{};
+    want.hwndOwner = owner;
+    want.pidlRoot = r.pidlRoot;
+    want.pszDisplayName = r.pszDisplayName;
+    want.lpszTitle = title.c_str();
+    want.ulFlags = BIF_RETURNONLYFSDIRS;
+    want.lpfn = r.lpfn;
+    want.lParam = reinterpret_cast<LPARAM>(path);
+    EXPECT_NE(r.pszDisplayName, nullptr);
+    EXPECT_NE(r.lpfn, nullptr);
+    EXPECT_EQ(std::memcmp(&r, &want, sizeof want), 0) << "every other field zero";
+
+    // The callback selects the caller's (empty) path when the dialog starts.
+    ASSERT_EQ(probe.send_hook.count(), 1u);
+    EXPECT_EQ(std::get<0>(probe.send_hook.calls[0]), reinterpret_cast<HWND>(0x777));
+    EXPECT_EQ(std::get<1>(probe.send_hook.calls[0]), set_selection);
+    EXPECT_EQ(std::get<2>(probe.send_hook.calls[0]), WPARAM(1));
+    EXPECT_EQ(std::get<3>(probe.send_hook.calls[0]), reinterpret_cast<LPARAM>(path));
+
+    // Every item list handed out is freed, the chosen one and the root.
+    std::vector<void*> freed;
+    for (const auto& call : probe.task_free.calls) {
+      if (std::get<0>(call) != nullptr) freed.push_back(std::get<0>(call));
+    }
+    EXPECT_EQ(freed.size(), (c.root ? 1u : 0u) + (c.choose ? 1u : 0u));
+    if (c.root) {
+      EXPECT_EQ(freed.back(), static_cast<const void*>(r.pidlRoot));
+    }
+    EXPECT_EQ(probe.path_hook.count(), c.choose ? 1u : 0u);
+    if (c.choose) {
+      EXPECT_EQ(lstrcmpiW(wide(path).c_str(), L"C:\\windows"), 0);
+    }
+  }
+  ILFree(probe.chosen);
+}
+
+class FolderBrowserRecord : public ComThread {};
+
+TEST_F(FolderBrowserRecord, FieldsCallbackAndItemListsOnEveryPath) {
+  kxtest::Recorder rec(GetModuleHandleW(L"KX_Pellam.dll"));
+  check_browser_record<BROWSEINFOW>(rec, KX_BrowseForFolderW, BFFM_SETSELECTIONW, "SHBrowseForFolderW",
+                                    "SHGetPathFromIDListW", "SendMessageW");
+  check_browser_record<BROWSEINFOA>(rec, KX_BrowseForFolderA, BFFM_SETSELECTIONA, "SHBrowseForFolderA",
+                                    "SHGetPathFromIDListA", "SendMessageA");
+}
+
+// A root that does not fit a path buffer (narrow: does not convert into one)
+// is refused before the desktop folder is asked for or any dialog shown.
+TEST_F(FolderBrowserRecord, RootBeyondAPathBufferIsRefusedBeforeAnyDialog) {
+  kxtest::Recorder rec(GetModuleHandleW(L"KX_Pellam.dll"));
+  auto& browse_w = rec.hook<decltype(SHBrowseForFolderW)>("shell32.dll", "SHBrowseForFolderW");
+  auto& browse_a = rec.hook<decltype(SHBrowseForFolderA)>("shell32.dll", "SHBrowseForFolderA");
+  auto& desktop = rec.hook<decltype(SHGetDesktopFolder)>("shell32.dll", "SHGetDesktopFolder");
+  browse_w.script = [](LPBROWSEINFOW) -> std::optional<LPITEMIDLIST> { return nullptr; };
+  browse_a.script = [](LPBROWSEINFOA) -> std::optional<LPITEMIDLIST> { return nullptr; };
+  for (std::size_t length : {259u, 260u, 70000u}) {
+    SCOPED_TRACE(length);
+    const bool fits = length < MAX_PATH;
+    const std::string narrow_root = "C:\\" + std::string(length - 3, 'a');
+    const std::wstring wide_root(narrow_root.begin(), narrow_root.end());
+    char path_a[MAX_PATH] = "C:\\";
+    wchar_t path_w[MAX_PATH] = L"C:\\";
+    rec.clear();
+    EXPECT_EQ(KX_BrowseForFolderA(nullptr, nullptr, narrow_root.c_str(), path_a), 0);
+    EXPECT_EQ(KX_BrowseForFolderW(nullptr, nullptr, wide_root.c_str(), path_w), 0);
+    EXPECT_EQ(browse_a.count(), fits ? 1u : 0u);
+    EXPECT_EQ(browse_w.count(), fits ? 1u : 0u);
+    EXPECT_EQ(desktop.count(), fits ? 2u : 0u);
+  }
+}
+
+// Buffers the platform would read past are refused before any dialog.
+TEST(Dialogs, MissingOrUnterminatedBuffersAreRefused) {
+  kxtest::Recorder rec(GetModuleHandleW(L"KX_Pellam.dll"));
+  auto& open = rec.hook<decltype(GetOpenFileNameW)>("comdlg32.dll", "GetOpenFileNameW");
+  auto& browse = rec.hook<decltype(SHBrowseForFolderA)>("shell32.dll", "SHBrowseForFolderA");
+  auto& colour = rec.hook<decltype(ChooseColorA)>("comdlg32.dll", "ChooseColorA");
+  wchar_t unterminated[MAX_PATH];
+  std::fill(std::begin(unterminated), std::end(unterminated), L'x');
+  EXPECT_EQ(KX_GetOpenFileNameW(nullptr, nullptr, nullptr, 0, nullptr), 0);
+  EXPECT_EQ(KX_GetOpenFileNameW(nullptr, nullptr, nullptr, 0, unterminated), 0);
+  EXPECT_EQ(KX_BrowseForFolderA(nullptr, nullptr, nullptr, nullptr), 0);
+  EXPECT_EQ(KX_BrowseColor(nullptr, nullptr, 0), 0);
+  EXPECT_EQ(open.count() + browse.count() + colour.count(), 0u);
+}
+
+// ---------------------------------------------------------------------------
+// Icon count.
+
+struct IconFile {
+  std::wstring path;
+  int count;
+  int shell;  // ExtractIconExW(file, -1, ...): Wine answers -1 for a missing file
+};
+
+std::vector<IconFile> icon_files() {
+  const std::wstring text_file = temp_path(L"kx_not_an_image.txt");
+  HANDLE h = CreateFileW(text_file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  DWORD written = 0;
+  WriteFile(h, "plain text", 10, &written, nullptr);
+  CloseHandle(h);
+  const std::wstring dir = module_dir();
+  return {{dir + L"kx_icons_1.exe", 1, 1},
+          {dir + L"kx_icons_3.exe", 3, 3},
+          {dir + L"kx_icons_40.exe", 40, 40},
+          {text_file, 0, 0},
+          {dir + L"kx_no_such_file.exe", 0, -1}};
+}
+
+// Real files, both widths, against the shell's own count; every probe's icon
+// destroyed. Wine answers null, never 1, past the last icon and for files
+// without icons, so every search here takes all 15 probes.
+TEST(IconCount, AgreesWithTheShellAndDestroysEveryIcon) {
+  kxtest::Recorder rec(GetModuleHandleW(L"KX_Pellam.dll"));
+  auto& extract = rec.hook<decltype(ExtractIconW)>("shell32.dll", "ExtractIconW");
+  auto& destroy = rec.hook<decltype(DestroyIcon)>("user32.dll", "DestroyIcon");
+  std::vector<HICON> handed_out;
+  extract.script = [&](HINSTANCE i, LPCWSTR file, UINT index) -> std::optional<HICON> {
+    const HICON h = extract.call_real(i, file, index);
+    if (h != nullptr && h != reinterpret_cast<HICON>(1)) handed_out.push_back(h);
+    return h;
+  };
+  for (const IconFile& f : icon_files()) {
+    SCOPED_TRACE(testing::Message() << std::string(f.path.begin(), f.path.end()));
+    EXPECT_EQ(static_cast<int>(ExtractIconExW(f.path.c_str(), -1, nullptr, nullptr, 0)), f.shell);
+    EXPECT_EQ(KX_GetExtractIconCountA(GetModuleHandleW(nullptr), text<char>(f.path).c_str()), f.count);
+    rec.clear();
+    handed_out.clear();
+    EXPECT_EQ(KX_GetExtractIconCountW(GetModuleHandleW(nullptr), f.path.c_str()), f.count);
+    EXPECT_EQ(extract.count(), 15u);
+    ASSERT_EQ(destroy.count(), handed_out.size());
+    for (std::size_t i = 0; i < handed_out.size(); ++i) EXPECT_EQ(std::get<0>(destroy.calls[i]), handed_out[i]);
+    if (f.count == 3) {
+      const UINT probes[] = {16383, 8191, 4095, 2047, 1023, 511, 255, 127, 63, 31, 15, 7, 3, 1, 2};
+      for (std::size_t i = 0; i < 15; ++i) EXPECT_EQ(std::get<2>(extract.calls[i]), probes[i]);
+    }
+  }
+  EXPECT_EQ(KX_GetExtractIconCountW(nullptr, nullptr), 0);
+}
+
+// Answers Wine never gives: "not a file with icons" at the first probe, and
+// an icon at every index.
+TEST(IconCount, NotAnIconFileEndsAtOnceAndTheSearchStopsAt32767) {
+  struct Case {
+    const char* name;
+    bool not_icons;
+    int count;
+    std::size_t probes, destroyed;
+  };
+  kxtest::Recorder rec(GetModuleHandleW(L"KX_Pellam.dll"));
+  auto& extract = rec.hook<decltype(ExtractIconA)>("shell32.dll", "ExtractIconA");
+  auto& destroy = rec.hook<decltype(DestroyIcon)>("user32.dll", "DestroyIcon");
+  for (const Case& c : {Case{"answers 1", true, 0, 1, 0}, Case{"icons everywhere", false, 32767, 15, 15}}) {
+    SCOPED_TRACE(c.name);
+    rec.clear();
+    extract.script = [&](HINSTANCE, LPCSTR, UINT) -> std::optional<HICON> {
+      static const BYTE kAnd[] = {0xFF}, kXor[] = {0};
+      return c.not_icons ? reinterpret_cast<HICON>(1) : CreateIcon(nullptr, 1, 1, 1, 1, kAnd, kXor);
+    };
+    EXPECT_EQ(KX_GetExtractIconCountA(nullptr, "C:\\file"), c.count);
+    EXPECT_EQ(extract.count(), c.probes);
+    EXPECT_EQ(destroy.count(), c.destroyed);
+  }
+}
+
+}  // namespace
