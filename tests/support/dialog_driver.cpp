@@ -26,27 +26,20 @@ std::wstring window_text(HWND window) {
   return text;
 }
 
+BOOL CALLBACK collect(HWND window, LPARAM out) {
+  reinterpret_cast<std::vector<HWND>*>(out)->push_back(window);
+  return TRUE;
+}
+
 std::vector<HWND> descendants(HWND parent) {
   std::vector<HWND> found;
-  ::EnumChildWindows(
-      parent,
-      [](HWND child, LPARAM out) -> BOOL {
-        reinterpret_cast<std::vector<HWND>*>(out)->push_back(child);
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&found));
+  ::EnumChildWindows(parent, collect, reinterpret_cast<LPARAM>(&found));
   return found;
 }
 
 std::vector<HWND> thread_windows(DWORD thread) {
   std::vector<HWND> found;
-  ::EnumThreadWindows(
-      thread,
-      [](HWND window, LPARAM out) -> BOOL {
-        reinterpret_cast<std::vector<HWND>*>(out)->push_back(window);
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&found));
+  ::EnumThreadWindows(thread, collect, reinterpret_cast<LPARAM>(&found));
   return found;
 }
 
