@@ -11,6 +11,7 @@ void show_file_types();
 void show_folders();
 void show_install();
 void show_shared_dlls();
+void show_dialogs(bool person_present);
 
 namespace {
 
@@ -61,12 +62,15 @@ void show_platform() {
 
 }  // namespace
 
-int wmain() {
+int wmain(int argc, wchar_t** argv) {
+  // --dialogs: a person is there to answer the modal dialogs.
+  const bool dialogs = argc > 1 && lstrcmpW(argv[1], L"--dialogs") == 0;
   show_platform();
   // Each tour below lives in its own file of this folder.
   show_install();
   show_file_types();
   show_folders();
   show_shared_dlls();
+  show_dialogs(dialogs);
   return 0;
 }
