@@ -7,6 +7,7 @@
 #include <shellapi.h>
 #include <shlobj.h>
 
+#include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -55,6 +56,23 @@ struct ComThread : testing::Test {
   void TearDown() override { CoUninitialize(); }
 };
 
+// The driver itself: a call that shows no dialog, and a dialog it is not
+// looking for, fail the test instead of hanging the run.
+TEST(DialogDriver, FailsInsteadOfHanging) {
+  EXPECT_NONFATAL_FAILURE(
+      {
+        DialogDriver driver([](Dialog&) {}, 2000);
+        Sleep(100);
+      },
+      "without showing a dialog");
+  EXPECT_NONFATAL_FAILURE(
+      {
+        DialogDriver driver([](Dialog&) {}, 1000, L"kx no such class");
+        MessageBoxW(nullptr, L"closed by the dialog driver", L"kx", MB_OK);
+      },
+      "no dialog appeared within 1000 ms");
+}
+
 // ---------------------------------------------------------------------------
 // File dialogs, real.
 
@@ -71,39 +89,26 @@ const FileCase kFileDialogs[] = {
     {"save", KX_GetSaveFileNameW, KX_GetSaveFileNameA},
 };
 
-struct FileOutcome {
-  int result;
-  std::wstring shown, buffer;
-};
-
-template <class C>
-FileOutcome run_file_dialog(FileFn<C> fn, const std::wstring& initial, const std::wstring& typed, int button) {
-  C file[MAX_PATH];
-  std::memset(file, 0, sizeof file);
-  const auto start = text<C>(initial);
-  std::copy(start.begin(), start.end(), file);
-  FileOutcome o{};
-  {
-    DialogDriver driver([&](Dialog& d) {
-      o.shown = d.text(kFileNameBox);
-      if (!typed.empty()) d.set_text(kFileNameBox, typed);
-      d.press(button);
-    });
-    o.result = fn(nullptr, nullptr, nullptr, OFN_NOCHANGEDIR, file);
-  }
-  o.buffer = wide(file);
-  return o;
-}
-
+// OK after typing a name, then Cancel after typing one: the initial name
+// shows both times, and only OK hands the typed name back.
 template <class C>
 void check_file_dialog(FileFn<C> fn, const std::wstring& chosen) {
-  const FileOutcome ok = run_file_dialog(fn, L"kx_initial.txt", chosen, IDOK);
-  EXPECT_EQ(ok.shown, L"kx_initial.txt") << "the initial name shows in the dialog";
-  EXPECT_NE(ok.result, 0);
-  EXPECT_EQ(ok.buffer, chosen);
-  const FileOutcome cancel = run_file_dialog(fn, L"kx_initial.txt", L"", IDCANCEL);
-  EXPECT_EQ(cancel.result, 0);
-  EXPECT_EQ(cancel.buffer, L"kx_initial.txt");
+  for (int button : {IDOK, IDCANCEL}) {
+    C file[MAX_PATH] = {'k', 'x', '.', 't', 'x', 't', 0};
+    std::wstring shown;
+    int result;
+    {
+      DialogDriver driver([&](Dialog& d) {
+        shown = d.text(kFileNameBox);
+        d.set_text(kFileNameBox, chosen);
+        d.press(button);
+      });
+      result = fn(nullptr, nullptr, nullptr, OFN_NOCHANGEDIR, file);
+    }
+    EXPECT_EQ(shown, L"kx.txt") << "the initial name shows in the dialog";
+    EXPECT_EQ(result != 0, button == IDOK);
+    EXPECT_EQ(wide(file), button == IDOK ? chosen : L"kx.txt");
+  }
 }
 
 TEST(FileDialogs, InitialNameShowsTypedNameComesBackCancelReturnsZero) {
@@ -133,36 +138,10 @@ std::wstring tree_root_text(HWND tree) {
   return label;
 }
 
-struct FolderOutcome {
-  int result;
-  std::wstring tree_root, buffer;
-};
-
-template <class C>
-FolderOutcome run_browser(int(WINAPI* fn)(HWND, const C*, const C*, C*), const wchar_t* root,
-                          const std::wstring& initial, int button) {
-  C path[MAX_PATH] = {};
-  const auto start = text<C>(initial);
-  std::copy(start.begin(), start.end(), path);
-  const auto root_text = root ? text<C>(root) : std::basic_string<C>();
-  FolderOutcome o{};
-  {
-    DialogDriver driver([&](Dialog& d) {
-      o.tree_root = tree_root_text(d.control_of_class(WC_TREEVIEWW));
-      d.press(button);
-    });
-    o.result = fn(nullptr, nullptr, root ? root_text.c_str() : nullptr, path);
-  }
-  o.buffer = wide(path);
-  return o;
-}
-
 class FolderBrowser : public ComThread {
  protected:
   void SetUp() override {
     ComThread::SetUp();
-    base_ = temp_path(L"kx_browse");
-    sub_ = base_ + L"\\inner";
     CreateDirectoryW(base_.c_str(), nullptr);
     CreateDirectoryW(sub_.c_str(), nullptr);
   }
@@ -171,27 +150,41 @@ class FolderBrowser : public ComThread {
     RemoveDirectoryW(base_.c_str());
     ComThread::TearDown();
   }
+
+  // The caller's folder is selected at the start, so OK without a click
+  // hands it back; Cancel leaves the buffer as it was.
   template <class C>
   void check(int(WINAPI* fn)(HWND, const C*, const C*, C*)) {
-    FolderOutcome o = run_browser(fn, nullptr, sub_, IDOK);
-    EXPECT_EQ(o.result, 1);
-    EXPECT_EQ(lstrcmpiW(o.buffer.c_str(), sub_.c_str()), 0) << "the caller's folder was selected at the start";
-
-    o = run_browser(fn, nullptr, sub_, IDCANCEL);
-    EXPECT_EQ(o.result, 0);
-    EXPECT_EQ(o.buffer, sub_);
-
-    o = run_browser(fn, base_.c_str(), sub_, IDOK);
-    EXPECT_EQ(o.tree_root, L"kx_browse") << "the root limits the tree";
-    EXPECT_EQ(o.result, 1);
-    EXPECT_EQ(lstrcmpiW(o.buffer.c_str(), sub_.c_str()), 0);
-
-    o = run_browser(fn, L"C:\\kx no such folder\\at all", sub_, IDOK);
-    EXPECT_EQ(o.tree_root, L"Desktop") << "an unparsable root falls back to the desktop";
-    EXPECT_EQ(o.result, 1);
-    EXPECT_EQ(lstrcmpiW(o.buffer.c_str(), sub_.c_str()), 0);
+    struct Case {
+      const wchar_t* root;
+      int button;
+      const wchar_t* tree_root;
+    };
+    const Case cases[] = {{nullptr, IDOK, L"Desktop"},
+                          {nullptr, IDCANCEL, L"Desktop"},
+                          {base_.c_str(), IDOK, L"kx_browse"},
+                          {L"C:\\kx no such folder\\at all", IDOK, L"Desktop"}};
+    for (const Case& c : cases) {
+      SCOPED_TRACE(testing::Message() << (c.root ? std::string(c.root, c.root + wcslen(c.root)) : "no root"));
+      const auto root = text<C>(c.root ? c.root : L"");
+      const auto start = text<C>(sub_);
+      C path[MAX_PATH] = {};
+      std::copy(start.begin(), start.end(), path);
+      std::wstring tree_root;
+      int result;
+      {
+        DialogDriver driver([&](Dialog& d) {
+          tree_root = tree_root_text(d.control_of_class(WC_TREEVIEWW));
+          d.press(c.button);
+        });
+        result = fn(nullptr, nullptr, c.root ? root.c_str() : nullptr, path);
+      }
+      EXPECT_EQ(tree_root, c.tree_root);
+      EXPECT_EQ(result, c.button == IDOK ? 1 : 0);
+      EXPECT_EQ(lstrcmpiW(wide(path).c_str(), sub_.c_str()), 0);
+    }
   }
-  std::wstring base_, sub_;
+  const std::wstring base_ = temp_path(L"kx_browse"), sub_ = base_ + L"\\inner";
 };
 
 TEST_F(FolderBrowser, SelectsChoosesCancelsAndHonoursTheRoot) {
@@ -329,91 +322,73 @@ TEST(FileDialogRecord, SizeFollowsThePredicateAndOnlyTheFixedFieldsAreSet) {
 
 // ---------------------------------------------------------------------------
 // Folder browser through the recorder: record, callback, item-list balance.
-
-template <class Record, class C>
-struct BrowserProbe {
-  using Fn = int(WINAPI*)(HWND, const C*, const C*, C*);
-  BrowserProbe(kxtest::Recorder& rec, const char* browse, const char* path_of, const char* send)
-      : browse_hook(rec.hook<LPITEMIDLIST WINAPI(Record*)>("shell32.dll", browse)),
-        path_hook(rec.hook<BOOL WINAPI(LPCITEMIDLIST, C*)>("shell32.dll", path_of)),
-        send_hook(rec.hook<LRESULT WINAPI(HWND, UINT, WPARAM, LPARAM)>("user32.dll", send)),
-        desktop(rec.hook<decltype(SHGetDesktopFolder)>("shell32.dll", "SHGetDesktopFolder")),
-        task_free(rec.hook<decltype(CoTaskMemFree)>("ole32.dll", "CoTaskMemFree")) {
-    browse_hook.script = [this](Record* r) -> std::optional<LPITEMIDLIST> {
-      records.push_back(*r);
-      selected = wide(reinterpret_cast<const C*>(r->lParam));
-      r->lpfn(reinterpret_cast<HWND>(0x777), BFFM_INITIALIZED, 0, r->lParam);
-      return choose ? ILClone(chosen) : nullptr;
-    };
-    send_hook.script = [](HWND, UINT, WPARAM, LPARAM) -> std::optional<LRESULT> { return 0; };
-  }
-  kxtest::Hook<LPITEMIDLIST WINAPI(Record*)>& browse_hook;
-  kxtest::Hook<BOOL WINAPI(LPCITEMIDLIST, C*)>& path_hook;
-  kxtest::Hook<LRESULT WINAPI(HWND, UINT, WPARAM, LPARAM)>& send_hook;
-  kxtest::Hook<decltype(SHGetDesktopFolder)>& desktop;
-  kxtest::Hook<decltype(CoTaskMemFree)>& task_free;
-  std::vector<Record> records;
-  std::wstring selected;
-  LPITEMIDLIST chosen = nullptr;
-  bool choose = false;
-};
+// The browser is scripted: it runs the library's callback as the dialog would
+// at its start, then answers with a fresh item list or a cancel.
 
 template <class Record, class C>
 void check_browser_record(kxtest::Recorder& rec, int(WINAPI* fn)(HWND, const C*, const C*, C*), UINT set_selection,
                           const char* browse, const char* path_of, const char* send) {
-  BrowserProbe<Record, C> probe(rec, browse, path_of, send);
-  probe.chosen = ILCreateFromPathW(L"C:\\windows");
+  const LPITEMIDLIST windows = ILCreateFromPathW(L"C:\\windows");
+  std::vector<Record> records;
+  bool choose = false;
+  auto& browse_hook = rec.hook<LPITEMIDLIST WINAPI(Record*)>("shell32.dll", browse);
+  browse_hook.script = [&](Record* r) -> std::optional<LPITEMIDLIST> {
+    records.push_back(*r);
+    r->lpfn(reinterpret_cast<HWND>(0x777), BFFM_INITIALIZED, 0, r->lParam);
+    return choose ? ILClone(windows) : nullptr;
+  };
+  auto& path_hook = rec.hook<BOOL WINAPI(LPCITEMIDLIST, C*)>("shell32.dll", path_of);
+  auto& send_hook = rec.hook<LRESULT WINAPI(HWND, UINT, WPARAM, LPARAM)>("user32.dll", send);
+  send_hook.script = [](HWND, UINT, WPARAM, LPARAM) -> std::optional<LRESULT> { return 0; };
+  auto& desktop = rec.hook<decltype(SHGetDesktopFolder)>("shell32.dll", "SHGetDesktopFolder");
+  auto& task_free = rec.hook<decltype(CoTaskMemFree)>("ole32.dll", "CoTaskMemFree");
+
   const HWND owner = reinterpret_cast<HWND>(0x5678);
   const auto title = text<C>(L"Pick");
   const auto root = text<C>(L"C:\\windows");
-  struct Case {
-    bool root, choose;
-  };
-  for (Case c : {Case{false, false}, Case{false, true}, Case{true, false}, Case{true, true}}) {
-    SCOPED_TRACE(testing::Message() << browse << " root " << c.root << " choose " << c.choose);
-    rec.clear();
-    probe.records.clear();
-    probe.choose = c.choose;
-    C path[MAX_PATH] = {};
-    EXPECT_EQ(fn(owner, title.c_str(), c.root ? root.c_str() : nullptr, path), c.choose ? 1 : 0);
-    EXPECT_EQ(probe.desktop.count(), c.root ? 1u : 0u) << "the desktop folder only for a root";
-    ASSERT_EQ(probe.records.size(), 1u);
-    const Record& r = probe.records[0];
-    EXPECT_EQ(r.pidlRoot != nullptr, c.root);
-    Record want{};
-    want.hwndOwner = owner;
-    want.pidlRoot = r.pidlRoot;
-    want.pszDisplayName = r.pszDisplayName;
-    want.lpszTitle = title.c_str();
-    want.ulFlags = BIF_RETURNONLYFSDIRS;
-    want.lpfn = r.lpfn;
-    want.lParam = reinterpret_cast<LPARAM>(path);
-    EXPECT_NE(r.pszDisplayName, nullptr);
-    EXPECT_NE(r.lpfn, nullptr);
-    EXPECT_EQ(std::memcmp(&r, &want, sizeof want), 0) << "every other field zero";
+  for (int with_root : {0, 1}) {
+    for (int chosen : {0, 1}) {
+      SCOPED_TRACE(testing::Message() << browse << " root " << with_root << " chosen " << chosen);
+      rec.clear();
+      records.clear();
+      choose = chosen;
+      C path[MAX_PATH] = {};
+      EXPECT_EQ(fn(owner, title.c_str(), with_root ? root.c_str() : nullptr, path), chosen);
+      EXPECT_EQ(desktop.count(), std::size_t(with_root)) << "the desktop folder is asked for only for a root";
+      ASSERT_EQ(records.size(), 1u);
+      const Record& r = records[0];
+      EXPECT_EQ(r.pidlRoot != nullptr, with_root == 1);
+      Record want{};
+      want.hwndOwner = owner;
+      want.pidlRoot = r.pidlRoot;
+      want.pszDisplayName = r.pszDisplayName;
+      want.lpszTitle = title.c_str();
+      want.ulFlags = BIF_RETURNONLYFSDIRS;
+      want.lpfn = r.lpfn;
+      want.lParam = reinterpret_cast<LPARAM>(path);
+      EXPECT_NE(r.pszDisplayName, nullptr);
+      EXPECT_EQ(std::memcmp(&r, &want, sizeof want), 0) << "every other field zero";
 
-    // The callback selects the caller's (empty) path when the dialog starts.
-    ASSERT_EQ(probe.send_hook.count(), 1u);
-    EXPECT_EQ(std::get<0>(probe.send_hook.calls[0]), reinterpret_cast<HWND>(0x777));
-    EXPECT_EQ(std::get<1>(probe.send_hook.calls[0]), set_selection);
-    EXPECT_EQ(std::get<2>(probe.send_hook.calls[0]), WPARAM(1));
-    EXPECT_EQ(std::get<3>(probe.send_hook.calls[0]), reinterpret_cast<LPARAM>(path));
+      // The callback selects the caller's path, empty here, at the start.
+      ASSERT_EQ(send_hook.count(), 1u);
+      const auto& sent = send_hook.calls[0];
+      EXPECT_EQ(sent, std::make_tuple(reinterpret_cast<HWND>(0x777), set_selection, WPARAM(1),
+                                      reinterpret_cast<LPARAM>(path)));
 
-    // Every item list handed out is freed, the chosen one and the root.
-    std::vector<void*> freed;
-    for (const auto& call : probe.task_free.calls) {
-      if (std::get<0>(call) != nullptr) freed.push_back(std::get<0>(call));
-    }
-    EXPECT_EQ(freed.size(), (c.root ? 1u : 0u) + (c.choose ? 1u : 0u));
-    if (c.root) {
-      EXPECT_EQ(freed.back(), static_cast<const void*>(r.pidlRoot));
-    }
-    EXPECT_EQ(probe.path_hook.count(), c.choose ? 1u : 0u);
-    if (c.choose) {
-      EXPECT_EQ(lstrcmpiW(wide(path).c_str(), L"C:\\windows"), 0);
+      // Every item list handed out is freed: the chosen one, then the root.
+      std::vector<const void*> freed;
+      for (const auto& call : task_free.calls) {
+        if (std::get<0>(call) != nullptr) freed.push_back(std::get<0>(call));
+      }
+      ASSERT_EQ(freed.size(), std::size_t(with_root + chosen));
+      if (with_root) {
+        EXPECT_EQ(freed.back(), static_cast<const void*>(r.pidlRoot));
+      }
+      EXPECT_EQ(path_hook.count(), std::size_t(chosen));
+      EXPECT_EQ(lstrcmpiW(wide(path).c_str(), chosen ? L"C:\\windows" : L""), 0);
     }
   }
-  ILFree(probe.chosen);
+  ILFree(windows);
 }
 
 class FolderBrowserRecord : public ComThread {};
