@@ -166,6 +166,7 @@ int browse_for_folder(HWND owner, const typename T::Char* title, const typename 
 
 template <class T>
 int extract_icon_count(HINSTANCE instance, const typename T::Char* file) noexcept {
+  // No file name names no file, which holds no icons.
   if (file == nullptr) return 0;
   int count = 0;
   for (int step = kIconSearchStart; step > 0; step /= 2) {
@@ -203,6 +204,8 @@ extern "C" int WINAPI KX_BrowseForFolderA(HWND owner, LPCSTR title, LPCSTR root,
 // The custom colours start afresh on every call: the table lives on this
 // call's stack, so no earlier choice can show through.
 extern "C" int WINAPI KX_BrowseColor(HWND owner, COLORREF* colour, DWORD flags) {
+  // Without a variable there is no initial colour to show and nowhere to put
+  // the choice: no dialog is worth showing.
   if (colour == nullptr) return kx::kNotDone;
   const COLORREF initial = *colour;
   COLORREF custom[kCustomColours];
