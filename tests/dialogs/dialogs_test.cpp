@@ -24,7 +24,7 @@ using kxtest::Dialog;
 using kxtest::DialogDriver;
 
 // Control ids of the platform's dialogs (dlgs.h, colordlg.h, Wine's browser).
-constexpr int kFileNameBox = 0x47C;  // cmb13
+constexpr int kFileNameBox = 0x47C, kFileTypeBox = 0x470;  // cmb13, cmb1
 constexpr int kRed = 706, kGreen = 707, kBlue = 708, kAddCustom = 712;
 
 template <class C>
@@ -79,33 +79,28 @@ TEST(DialogDriver, FailsInsteadOfHanging) {
 template <class C>
 using FileFn = int(WINAPI*)(HWND, const C*, const C*, DWORD, C*);
 
-struct FileCase {
-  const char* name;
-  FileFn<wchar_t> w;
-  FileFn<char> a;
-};
-const FileCase kFileDialogs[] = {
-    {"open", KX_GetOpenFileNameW, KX_GetOpenFileNameA},
-    {"save", KX_GetSaveFileNameW, KX_GetSaveFileNameA},
-};
-
-// OK after typing a name, then Cancel after typing one: the initial name
-// shows both times, and only OK hands the typed name back.
+// OK after typing a name, then Cancel after typing one: the title, the first
+// filter and the initial name show both times; only OK hands the typed name
+// back.
 template <class C>
 void check_file_dialog(FileFn<C> fn, const std::wstring& chosen) {
+  const auto title = text<C>(L"KX title");
+  const C filter[] = {'T', 0, '*', '.', 't', 'x', 't', 0, 'A', 0, '*', 0, 0};
   for (int button : {IDOK, IDCANCEL}) {
     C file[MAX_PATH] = {'k', 'x', '.', 't', 'x', 't', 0};
-    std::wstring shown;
+    std::wstring caption, type, shown;
     int result;
     {
       DialogDriver driver([&](Dialog& d) {
+        caption = d.text();
+        type = d.text(kFileTypeBox);
         shown = d.text(kFileNameBox);
         d.set_text(kFileNameBox, chosen);
         d.press(button);
       });
-      result = fn(nullptr, nullptr, nullptr, OFN_NOCHANGEDIR, file);
+      result = fn(nullptr, title.c_str(), filter, OFN_NOCHANGEDIR, file);
     }
-    EXPECT_EQ(shown, L"kx.txt") << "the initial name shows in the dialog";
+    EXPECT_EQ(caption + L"|" + type + L"|" + shown, L"KX title|T|kx.txt");
     EXPECT_EQ(result != 0, button == IDOK);
     EXPECT_EQ(wide(file), button == IDOK ? chosen : L"kx.txt");
   }
@@ -114,11 +109,10 @@ void check_file_dialog(FileFn<C> fn, const std::wstring& chosen) {
 TEST(FileDialogs, InitialNameShowsTypedNameComesBackCancelReturnsZero) {
   const std::wstring chosen = temp_path(L"kx_dialog_choice.txt");
   CloseHandle(CreateFileW(chosen.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-  for (const FileCase& c : kFileDialogs) {
-    SCOPED_TRACE(c.name);
-    check_file_dialog(c.w, chosen);
-    check_file_dialog(c.a, chosen);
-  }
+  check_file_dialog(FileFn<wchar_t>(KX_GetOpenFileNameW), chosen);
+  check_file_dialog(FileFn<char>(KX_GetOpenFileNameA), chosen);
+  check_file_dialog(FileFn<wchar_t>(KX_GetSaveFileNameW), chosen);
+  check_file_dialog(FileFn<char>(KX_GetSaveFileNameA), chosen);
   DeleteFileW(chosen.c_str());
 }
 
@@ -193,7 +187,7 @@ TEST_F(FolderBrowser, SelectsChoosesCancelsAndHonoursTheRoot) {
 }
 
 // ---------------------------------------------------------------------------
-// Colour chooser, real; the custom colours through the recorder.
+// Colour chooser, real; its starting table through the recorder.
 
 struct ColourCase {
   const char* name;
@@ -209,7 +203,16 @@ const ColourCase kColours[] = {
     {"cancelled", CC_RGBINIT | CC_FULLOPEN, {0x10, 0x20, 0x30}, IDCANCEL, kInitial},
 };
 
-TEST(ColourChooser, ReturnsInitialOrChangedColourAndCancelLeavesItAlone) {
+// In a row: the custom colours the earlier calls added never show in a later
+// call's table, which the recorder reads as each call starts.
+TEST(ColourChooser, ReturnsInitialOrChangedColourAndEveryCallStartsAfresh) {
+  kxtest::Recorder rec(GetModuleHandleW(L"KX_Pellam.dll"));
+  std::vector<CHOOSECOLORA> records;
+  std::vector<std::vector<COLORREF>> tables;
+  rec.hook<decltype(ChooseColorA)>("comdlg32.dll", "ChooseColorA").observe = [&](LPCHOOSECOLORA r) {
+    records.push_back(*r);
+    tables.emplace_back(r->lpCustColors, r->lpCustColors + 16);
+  };
   for (const ColourCase& c : kColours) {
     SCOPED_TRACE(c.name);
     COLORREF colour = kInitial;
@@ -227,36 +230,18 @@ TEST(ColourChooser, ReturnsInitialOrChangedColourAndCancelLeavesItAlone) {
     }
     EXPECT_EQ(result != 0, c.button == IDOK);
     EXPECT_EQ(colour, c.want);
-  }
-}
 
-TEST(ColourChooser, EveryCallStartsWithInitialColourThenWhite) {
-  kxtest::Recorder rec(GetModuleHandleW(L"KX_Pellam.dll"));
-  std::vector<std::vector<COLORREF>> tables;
-  std::vector<CHOOSECOLORA> records;
-  auto& choose = rec.hook<decltype(ChooseColorA)>("comdlg32.dll", "ChooseColorA");
-  choose.observe = [&](LPCHOOSECOLORA r) {
-    records.push_back(*r);
-    tables.emplace_back(r->lpCustColors, r->lpCustColors + 16);
-  };
-  const HWND owner = reinterpret_cast<HWND>(0x1234);
-  choose.script = [](LPCHOOSECOLORA) -> std::optional<BOOL> { return FALSE; };
-  for (COLORREF initial : {COLORREF(0x000000FF), COLORREF(0x00ABCDEF)}) {
-    COLORREF colour = initial;
-    EXPECT_EQ(KX_BrowseColor(owner, &colour, CC_FULLOPEN | CC_ANYCOLOR), 0);
-    EXPECT_EQ(colour, initial);
-  }
-  ASSERT_EQ(tables.size(), 2u);
-  for (std::size_t call = 0; call < 2; ++call) {
-    EXPECT_EQ(tables[call][0], call == 0 ? 0x000000FFu : 0x00ABCDEFu);
-    for (int i = 1; i < 16; ++i) EXPECT_EQ(tables[call][i], 0x00FFFFFFu) << "custom colour " << i;
+    ASSERT_EQ(tables.size(), 1u);
+    EXPECT_EQ(tables[0][0], kInitial);
+    for (int i = 1; i < 16; ++i) EXPECT_EQ(tables[0][i], 0x00FFFFFFu) << "custom colour " << i;
     CHOOSECOLORA want{};
     want.lStructSize = sizeof(void*) == 8 ? 72 : 36;
-    want.hwndOwner = owner;
-    want.rgbResult = tables[call][0];
-    want.lpCustColors = records[call].lpCustColors;
-    want.Flags = CC_FULLOPEN | CC_ANYCOLOR;
-    EXPECT_EQ(std::memcmp(&records[call], &want, sizeof want), 0) << "every other field zero";
+    want.rgbResult = kInitial;
+    want.lpCustColors = records[0].lpCustColors;
+    want.Flags = c.flags;
+    EXPECT_EQ(std::memcmp(&records[0], &want, sizeof want), 0) << "every other field zero";
+    records.clear();
+    tables.clear();
   }
 }
 
