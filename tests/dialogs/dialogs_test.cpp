@@ -119,16 +119,14 @@ TEST(FileDialogs, InitialNameShowsTypedNameComesBackCancelReturnsZero) {
 // ---------------------------------------------------------------------------
 // Folder browser, real.
 
-std::wstring tree_root_text(HWND tree) {
-  HTREEITEM root = nullptr;
-  kxtest::wait_until([&] { return (root = TreeView_GetRoot(tree)) != nullptr; });
+std::wstring item_text(HWND tree, HTREEITEM item) {
   wchar_t label[MAX_PATH] = {};
-  TVITEMW item{};
-  item.mask = TVIF_TEXT;
-  item.hItem = root;
-  item.pszText = label;
-  item.cchTextMax = MAX_PATH;
-  SendMessageW(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+  TVITEMW tv{};
+  tv.mask = TVIF_TEXT;
+  tv.hItem = item;
+  tv.pszText = label;
+  tv.cchTextMax = MAX_PATH;
+  if (item != nullptr) SendMessageW(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&tv));
   return label;
 }
 
@@ -164,16 +162,21 @@ class FolderBrowser : public ComThread {
       const auto start = text<C>(sub_);
       C path[MAX_PATH] = {};
       std::copy(start.begin(), start.end(), path);
-      std::wstring tree_root;
+      std::wstring tree_root, selected;
       int result;
       {
         DialogDriver driver([&](Dialog& d) {
-          tree_root = tree_root_text(d.control_of_class(WC_TREEVIEWW));
+          // Wine fills and selects in the tree after the dialog shows.
+          const HWND tree = d.control_of_class(WC_TREEVIEWW);
+          kxtest::wait_until([&] { return item_text(tree, TreeView_GetSelection(tree)) == L"inner"; });
+          tree_root = item_text(tree, TreeView_GetRoot(tree));
+          selected = item_text(tree, TreeView_GetSelection(tree));
           d.press(c.button);
         });
         result = fn(nullptr, nullptr, c.root ? root.c_str() : nullptr, path);
       }
       EXPECT_EQ(tree_root, c.tree_root);
+      EXPECT_EQ(selected, L"inner") << "the caller's folder is selected at the start";
       EXPECT_EQ(result, c.button == IDOK ? 1 : 0);
       EXPECT_EQ(lstrcmpiW(wide(path).c_str(), sub_.c_str()), 0);
     }
