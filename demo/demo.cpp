@@ -12,6 +12,7 @@ void show_folders();
 void show_install();
 void show_shared_dlls();
 void show_shortcuts();
+void show_dialogs(bool person_present);
 
 namespace {
 
@@ -62,7 +63,9 @@ void show_platform() {
 
 }  // namespace
 
-int wmain() {
+int wmain(int argc, wchar_t** argv) {
+  // --dialogs: a person is there to answer the modal dialogs.
+  const bool dialogs = argc > 1 && lstrcmpW(argv[1], L"--dialogs") == 0;
   show_platform();
   // Each tour below lives in its own file of this folder.
   show_install();
@@ -70,5 +73,6 @@ int wmain() {
   show_folders();
   show_shared_dlls();
   show_shortcuts();
+  show_dialogs(dialogs);
   return 0;
 }

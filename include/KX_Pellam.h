@@ -376,6 +376,43 @@ KX_PELLAM_API int WINAPI KX_GetResourceVersionInfoA(LPCSTR fileName, int keyInde
 KX_PELLAM_API int WINAPI KX_GetProductNameW(LPCWSTR fileName, LPWSTR buffer, int size);
 KX_PELLAM_API int WINAPI KX_GetProductNameA(LPCSTR fileName, LPSTR buffer, int size);
 
+/* ---- Common dialogs and icon count -----------------------------------------
+ * Modal dialogs run on the calling thread. The file dialogs show no initial
+ * directory and no default extension, select the first filter pair and pass
+ * flags (OFN_*) unchanged; file is a buffer of at least 260 characters that
+ * holds the initial name (empty for none) and receives the chosen path.
+ * They return nonzero when the user chose a file, 0 on cancel or failure, and
+ * 0 without a dialog when file is NULL or holds no terminator within 260
+ * characters. On systems where KX_IsPlatform2000_LaterW/A(-1) answers 0 the
+ * dialog is given the short (pre-2000) record size.
+ */
+KX_PELLAM_API int WINAPI KX_GetOpenFileNameW(HWND owner, LPCWSTR title, LPCWSTR filter, DWORD flags, LPWSTR file);
+KX_PELLAM_API int WINAPI KX_GetOpenFileNameA(HWND owner, LPCSTR title, LPCSTR filter, DWORD flags, LPSTR file);
+KX_PELLAM_API int WINAPI KX_GetSaveFileNameW(HWND owner, LPCWSTR title, LPCWSTR filter, DWORD flags, LPWSTR file);
+KX_PELLAM_API int WINAPI KX_GetSaveFileNameA(HWND owner, LPCSTR title, LPCSTR filter, DWORD flags, LPSTR file);
+/* Folder browser (file-system folders only). The calling thread must have
+ * initialised COM (CoInitialize / OleInitialize); the library does not.
+ * root: folder the tree starts at, or NULL for the desktop; a root that
+ * cannot be parsed also starts at the desktop, while a root longer than 259
+ * characters (narrow: one that does not convert into 260 wide characters)
+ * returns 0 without a dialog. path: buffer of at least 260 characters, on
+ * entry the folder to select first (may be empty), on success the chosen
+ * folder's path. Returns 1 when the user chose a folder, else 0. */
+KX_PELLAM_API int WINAPI KX_BrowseForFolderW(HWND owner, LPCWSTR title, LPCWSTR root, LPWSTR path);
+KX_PELLAM_API int WINAPI KX_BrowseForFolderA(HWND owner, LPCSTR title, LPCSTR root, LPSTR path);
+/* Colour chooser. colour: on entry the initial colour (0x00BBGGRR), on success
+ * the chosen one, unchanged otherwise. flags (CC_*) are passed unchanged; pass
+ * CC_RGBINIT to start at the initial colour. The custom colours start afresh
+ * on every call: the initial colour, then 15 times white. Returns nonzero
+ * when the user chose a colour; 0 on cancel, or when colour is NULL. */
+KX_PELLAM_API int WINAPI KX_BrowseColor(HWND owner, COLORREF *colour, DWORD flags);
+/* Number of icons in an executable, DLL or icon file (0 to 32767), found with
+ * at most 15 ExtractIcon probes; every icon handle is destroyed. 0 for a
+ * missing file, one without icons, or a NULL file name. instance is passed
+ * to ExtractIcon. */
+KX_PELLAM_API int WINAPI KX_GetExtractIconCountW(HINSTANCE instance, LPCWSTR file);
+KX_PELLAM_API int WINAPI KX_GetExtractIconCountA(HINSTANCE instance, LPCSTR file);
+
 #ifdef __cplusplus
 }
 #endif
