@@ -7,6 +7,7 @@
 #include "KX_Pellam.h"
 
 // Tours defined in the other files of this folder.
+void show_desktop();
 void show_file_types();
 void show_folders();
 void show_install();
@@ -68,5 +69,6 @@ int wmain() {
   show_file_types();
   show_folders();
   show_shared_dlls();
+  show_desktop();
   return 0;
 }
