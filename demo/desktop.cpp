@@ -17,6 +17,8 @@ HICON sample_icon(int which) {
   return CopyIcon(LoadIconW(nullptr, MAKEINTRESOURCEW(which == 0 ? 32512 : 32516)));  // application, information
 }
 
+void step(const char* call, int result) { std::printf("  %-62s = %d\n", call, result); }
+
 void show_alpha(HWND window) {
   BYTE alpha = 0;
   DWORD flags = 0;
@@ -38,23 +40,19 @@ void show_desktop() {
     std::printf("  no window (error %lu): this tour needs a display\n", GetLastError());
     return;
   }
-  std::printf("  KX_TaskBarAddIconW(window, 1, icon, \"KX demo\", WM_APP+1)  = %d\n",
-              KX_TaskBarAddIconW(window, kTrayId, sample_icon(0), L"KX demo", kTrayMessage));
-  std::printf("  KX_TaskBarModifyIconW(window, 1, other icon, \"KX demo: busy\") = %d\n",
-              KX_TaskBarModifyIconW(window, kTrayId, sample_icon(1), L"KX demo: busy"));
-  std::printf("  KX_TaskBarModifyTipW(window, 1, \"KX demo: done\")        = %d\n",
-              KX_TaskBarModifyTipW(window, kTrayId, L"KX demo: done"));
-  std::printf("  KX_TaskBarDeleteIconW(window, 1)                          = %d\n",
-              KX_TaskBarDeleteIconW(window, kTrayId));
-  std::printf("  KX_TaskBarDeleteIconW(window, 1)                          = %d  (0: already gone)\n",
-              KX_TaskBarDeleteIconW(window, kTrayId));
+  step("KX_TaskBarAddIconW(window, 1, icon, L\"KX demo\", WM_APP + 1)",
+       KX_TaskBarAddIconW(window, kTrayId, sample_icon(0), L"KX demo", kTrayMessage));
+  step("KX_TaskBarModifyIconW(window, 1, icon2, L\"KX demo: busy\")",
+       KX_TaskBarModifyIconW(window, kTrayId, sample_icon(1), L"KX demo: busy"));
+  step("KX_TaskBarModifyTipW(window, 1, L\"KX demo: done\")", KX_TaskBarModifyTipW(window, kTrayId, L"KX demo: done"));
+  step("KX_TaskBarDeleteIconW(window, 1)", KX_TaskBarDeleteIconW(window, kTrayId));
+  step("KX_TaskBarDeleteIconW(window, 1)  (0: already gone)", KX_TaskBarDeleteIconW(window, kTrayId));
 
   ShowWindow(window, SW_SHOWNOACTIVATE);
   show_alpha(window);
-  std::printf("  KX_SetAlphaLayer(window, 40)   = %d\n", KX_SetAlphaLayer(window, 40));
+  step("KX_SetAlphaLayer(window, 40)", KX_SetAlphaLayer(window, 40));
   show_alpha(window);
-  std::printf("  KX_SetAlphaLayer(window, 100)  = 0x%X  (the extended style before)\n",
-              static_cast<unsigned>(KX_SetAlphaLayer(window, 100)));
+  step("KX_SetAlphaLayer(window, 100)  (the extended style before)", KX_SetAlphaLayer(window, 100));
   show_alpha(window);
   DestroyWindow(window);
 }
