@@ -7,6 +7,7 @@
 #include "KX_Pellam.h"
 
 // Tours defined in the other files of this folder.
+void show_desktop();
 void show_file_types();
 void show_folders();
 void show_install();
@@ -74,5 +75,6 @@ int wmain(int argc, wchar_t** argv) {
   show_shared_dlls();
   show_shortcuts();
   show_dialogs(dialogs);
+  show_desktop();
   return 0;
 }

@@ -413,6 +413,66 @@ KX_PELLAM_API int WINAPI KX_BrowseColor(HWND owner, COLORREF *colour, DWORD flag
 KX_PELLAM_API int WINAPI KX_GetExtractIconCountW(HINSTANCE instance, LPCWSTR file);
 KX_PELLAM_API int WINAPI KX_GetExtractIconCountA(HINSTANCE instance, LPCSTR file);
 
+/* ---- Notification-area icons -------------------------------------------------
+ * The shell knows an icon by (window, id); pass the same pair on every call.
+ * Each function makes one shell call and returns its answer: nonzero on
+ * success, 0 on failure (adding a pair that is there, changing or deleting
+ * one that is not). tip is at most 127 characters (bytes for A); a longer or
+ * NULL tip is refused with 0 and nothing is sent. An empty tip is fine.
+ *
+ * Ownership: AddIcon and ModifyIcon take over icon and destroy it right after
+ * the shell call, whether it succeeded or not, so never use or destroy it
+ * afterwards; ModifyIcon does so also when it refuses a long tip. Only when
+ * AddIcon refuses (icon NULL, tip NULL or too long) does the icon stay yours.
+ * Mouse and keyboard events on the icon arrive at window as callbackMessage.
+ * ModifyIcon with tip NULL changes the icon and keeps the shown tip. */
+KX_PELLAM_API int WINAPI KX_TaskBarAddIconW(HWND window, UINT id, HICON icon, LPCWSTR tip, UINT callbackMessage);
+KX_PELLAM_API int WINAPI KX_TaskBarAddIconA(HWND window, UINT id, HICON icon, LPCSTR tip, UINT callbackMessage);
+KX_PELLAM_API int WINAPI KX_TaskBarModifyIconW(HWND window, UINT id, HICON icon, LPCWSTR tip);
+KX_PELLAM_API int WINAPI KX_TaskBarModifyIconA(HWND window, UINT id, HICON icon, LPCSTR tip);
+KX_PELLAM_API int WINAPI KX_TaskBarModifyTipW(HWND window, UINT id, LPCWSTR tip);
+KX_PELLAM_API int WINAPI KX_TaskBarModifyTipA(HWND window, UINT id, LPCSTR tip);
+KX_PELLAM_API int WINAPI KX_TaskBarDeleteIconW(HWND window, UINT id);
+KX_PELLAM_API int WINAPI KX_TaskBarDeleteIconA(HWND window, UINT id);
+
+/* ---- Window, input and input-method helpers ------------------------------------
+ * The Ime functions act on window's input context and return 0 when it has
+ * none. Open, Close and Toggle switch the input method (only when its state
+ * differs) and return nonzero when the context was released; IsOpen returns
+ * the open state, nonzero when on. */
+KX_PELLAM_API int WINAPI KX_ImeOpen(HWND window);
+KX_PELLAM_API int WINAPI KX_ImeClose(HWND window);
+KX_PELLAM_API int WINAPI KX_ImeToggle(HWND window);
+KX_PELLAM_API int WINAPI KX_ImeIsOpen(HWND window);
+
+/* Filled by KX_AttachInput, read by KX_DetachInput; keep it in between. */
+typedef struct KX_INPUT_ATTACHMENT {
+    DWORD attachingThread;  /* the thread that called KX_AttachInput */
+    DWORD foregroundThread; /* the thread of the window then in the foreground */
+} KX_INPUT_ATTACHMENT;
+
+/* KX_AttachInput brings window (unless NULL) to the top and to the
+ * foreground, then attaches the calling thread's input to the thread of the
+ * foreground window, fills record and returns AttachThreadInput's answer
+ * (nonzero on success; 0 when the foreground window is the caller's own).
+ * KX_DetachInput undoes it from any thread. A NULL record returns 0 and
+ * nothing is done. */
+KX_PELLAM_API int WINAPI KX_AttachInput(HWND window, KX_INPUT_ATTACHMENT* record);
+KX_PELLAM_API int WINAPI KX_DetachInput(const KX_INPUT_ATTACHMENT* record);
+
+/* Stops the system from replacing this process's unresponsive windows with
+ * ghost windows, for the rest of the process's life. Does nothing on a
+ * system that lacks the feature. */
+KX_PELLAM_API void WINAPI KX_DisableGhostWindowW(void);
+KX_PELLAM_API void WINAPI KX_DisableGhostWindowA(void);
+
+/* Makes window translucent: percent 0 (invisible) .. 99 makes it layered
+ * with alpha percent * 255 / 100 and returns nonzero when it was redrawn;
+ * 100 makes it opaque and no longer layered and returns its previous
+ * extended style (0 on failure). Other values wrap into 0..255 (101 gives
+ * alpha 1, -1 gives 254), so keep percent within 0..100. */
+KX_PELLAM_API int WINAPI KX_SetAlphaLayer(HWND window, int percent);
+
 #ifdef __cplusplus
 }
 #endif

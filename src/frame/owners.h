@@ -166,6 +166,11 @@ class ImeContext {
 
   HIMC get() const noexcept { return context_; }
   explicit operator bool() const noexcept { return context_ != nullptr; }
+  // Releases now, for a caller that reports the release's own answer.
+  BOOL release() noexcept {
+    if (context_ == nullptr) return FALSE;
+    return ::ImmReleaseContext(window_, std::exchange(context_, nullptr));
+  }
 
  private:
   HWND window_;
