@@ -128,6 +128,9 @@ TYPED_TEST(Sound, PlaysAFileWithBlanksAndNotifiesTheWindow) {
   EXPECT_EQ(T::play(win.hwnd, alias.c_str()), 1);
   EXPECT_TRUE(win.wait_for(MCI_NOTIFY_SUCCESSFUL));
   EXPECT_EQ(T::play(win.hwnd, alias.c_str()), 1);  // played to its end, it starts again
+  EXPECT_EQ(T::stop(alias.c_str()), 1);
+  EXPECT_TRUE(win.wait_for(MCI_NOTIFY_ABORTED));
+  EXPECT_EQ(T::play(win.hwnd, alias.c_str()), 1);  // and again after a stop
   EXPECT_TRUE(win.wait_for(MCI_NOTIFY_SUCCESSFUL));
   EXPECT_EQ(T::stop(alias.c_str()), 1);
   EXPECT_EQ(T::close(alias.c_str()), 1);
