@@ -11,68 +11,59 @@
 
 namespace {
 
-struct Wide {
-  using C = wchar_t;
-  static int quote(const C* source, C* out, int capacity) { return KX_SetDoublequoteW(source, out, capacity); }
-};
-struct Narrow {
-  using C = char;
-  static int quote(const C* source, C* out, int capacity) { return KX_SetDoublequoteA(source, out, capacity); }
-};
-
 template <class C>
-std::basic_string<C> text(const std::string& ascii) {
-  return std::basic_string<C>(ascii.begin(), ascii.end());
-}
-
-template <class T>
+struct Quote {
+  using Text = std::basic_string<C>;
+  static int quote(const C* s, C* out, int capacity) {
+    if constexpr (sizeof(C) == 2) return KX_SetDoublequoteW(s, out, capacity);
+    else return KX_SetDoublequoteA(s, out, capacity);
+  }
+};
+template <class C>
 class Doublequote : public ::testing::Test {};
-using Widths = ::testing::Types<Wide, Narrow>;
+using Widths = ::testing::Types<wchar_t, char>;
 TYPED_TEST_SUITE(Doublequote, Widths);
 
-// Each result fits a buffer of exactly its size ending at a guard page; one
-// character less is refused with an empty result.
-TYPED_TEST(Doublequote, EnclosesOnceAndFitsExactly) {
-  using C = typename TypeParam::C;
+// Each source in a buffer of exactly its quoted size and one a character
+// short, both ending at a guard page. An empty expectation means refused.
+TYPED_TEST(Doublequote, EnclosesOnceFitsExactlyAndRefusesStrayQuotes) {
+  using Q = Quote<TypeParam>;
+  const std::string n257(257, 'n');
   const struct {
     std::string source, quoted;
-  } cases[] = {{"C:\\a b.wav", "\"C:\\a b.wav\""}, {"", "\"\""},  {"\"C:\\a b.wav\"", "\"C:\\a b.wav\""},
-               {"\"\"", "\"\""}, {std::string(257, 'n'), "\"" + std::string(257, 'n') + "\""}};
+  } cases[] = {{"C:\\a b.wav", "\"C:\\a b.wav\""}, {"", "\"\""}, {"\"C:\\a b\"", "\"C:\\a b\""}, {"\"\"", "\"\""},
+               {n257, "\"" + n257 + "\""}, {"a\"b", ""}, {"\"", ""}, {"\"a", ""}, {"\"a\"b\"", ""}, {"\"\"\"", ""}};
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.source.substr(0, 20));
-    const auto source = text<C>(c.source);
-    const int size = static_cast<int>(c.quoted.size()) + 1;
-    kxtest::GuardBuffer<C> fits(size), short_one(size - 1);
+    SCOPED_TRACE(c.source);
+    const typename Q::Text source(c.source.begin(), c.source.end()), want(c.quoted.begin(), c.quoted.end());
+    const int size = want.empty() ? MAX_PATH : static_cast<int>(want.size()) + 1;
+    kxtest::GuardBuffer<TypeParam> fits(size), short_one(size - 1);
     fits.fill_garbage();
     short_one.fill_garbage();
-    EXPECT_EQ(TypeParam::quote(source.c_str(), fits.data(), size), 1);
-    EXPECT_EQ(fits.text(), text<C>(c.quoted));
-    EXPECT_EQ(TypeParam::quote(source.c_str(), short_one.data(), size - 1), 0);
-    EXPECT_EQ(short_one.text(), std::basic_string<C>());
+    EXPECT_EQ(Q::quote(source.c_str(), fits.data(), size), want.empty() ? 0 : 1);
+    EXPECT_EQ(fits.text(), want);
+    EXPECT_EQ(Q::quote(source.c_str(), short_one.data(), size - 1), 0);
+    EXPECT_EQ(short_one.text(), typename Q::Text());
   }
 }
 
-TYPED_TEST(Doublequote, RefusesStrayQuotesAndWhatNamesNothingAndWorksInPlace) {
-  using C = typename TypeParam::C;
-  kxtest::GuardBuffer<C> out(MAX_PATH), none(1);
-  for (const char* bad : {"a\"b", "\"", "\"a", "a\"", "\"a\"b\"", "\"\"\""}) {
+TYPED_TEST(Doublequote, RefusesWhatNamesNothingAndWorksInPlace) {
+  using Q = Quote<TypeParam>;
+  kxtest::GuardBuffer<TypeParam> out(MAX_PATH), none(1);
+  const typename Q::Text huge(65536, TypeParam('x')), name = {'a', ' ', 'b'};
+  for (const TypeParam* source : {static_cast<const TypeParam*>(nullptr), huge.c_str()}) {
     out.fill_garbage();
-    EXPECT_EQ(TypeParam::quote(text<C>(bad).c_str(), out.data(), MAX_PATH), 0) << bad;
-    EXPECT_EQ(out.text(), std::basic_string<C>());
+    EXPECT_EQ(Q::quote(source, out.data(), MAX_PATH), 0);
+    EXPECT_EQ(out.text(), typename Q::Text());
   }
-  out.fill_garbage();
-  EXPECT_EQ(TypeParam::quote(nullptr, out.data(), MAX_PATH), 0);
-  EXPECT_EQ(out.text(), std::basic_string<C>());
-  const auto huge = std::basic_string<C>(65536, C('x'));
-  EXPECT_EQ(TypeParam::quote(huge.c_str(), out.data(), MAX_PATH), 0);
-  EXPECT_EQ(TypeParam::quote(huge.c_str(), nullptr, MAX_PATH), 0);
   none.fill_garbage();
-  EXPECT_EQ(TypeParam::quote(huge.c_str(), none.data(), 0), 0);
-  EXPECT_EQ(TypeParam::quote(huge.c_str(), none.data(), -5), 0);
+  EXPECT_EQ(Q::quote(name.c_str(), nullptr, MAX_PATH), 0);
+  EXPECT_EQ(Q::quote(name.c_str(), none.data(), 0), 0);
+  EXPECT_EQ(Q::quote(name.c_str(), none.data(), -5), 0);
   EXPECT_TRUE(none.still_garbage());
-  out.set(text<C>("C:\\a b.wav"));
-  EXPECT_EQ(TypeParam::quote(out.data(), out.data(), MAX_PATH), 1);
-  EXPECT_EQ(out.text(), text<C>("\"C:\\a b.wav\""));
+  out.set(name);
+  EXPECT_EQ(Q::quote(out.data(), out.data(), MAX_PATH), 1);
+  EXPECT_EQ(out.text(), (typename Q::Text{'"', 'a', ' ', 'b', '"'}));
 }
 
 }  // namespace
