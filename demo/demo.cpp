@@ -11,6 +11,7 @@ void show_file_types();
 void show_folders();
 void show_install();
 void show_shared_dlls();
+void show_sound();
 
 namespace {
 
@@ -68,5 +69,6 @@ int wmain() {
   show_file_types();
   show_folders();
   show_shared_dlls();
+  show_sound();
   return 0;
 }

@@ -44,33 +44,18 @@ std::wstring write_tone(const std::wstring& name, unsigned ms, std::vector<char>
   return path;
 }
 
-// A message-only window that keeps the codes of the MCI notices it receives.
+// A message-only window; MCI posts its notices to it.
 struct NotifyWindow {
-  static inline std::vector<WPARAM> codes;
-  static LRESULT CALLBACK proc(HWND w, UINT m, WPARAM wp, LPARAM lp) {
-    if (m == MM_MCINOTIFY) codes.push_back(wp);
-    return DefWindowProcW(w, m, wp, lp);
-  }
-  HWND hwnd;
-  NotifyWindow() {
-    WNDCLASSW wc = {};
-    wc.lpfnWndProc = proc;
-    wc.lpszClassName = L"KXTestMciNotify";
-    RegisterClassW(&wc);
-    hwnd = CreateWindowW(wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
-  }
+  HWND hwnd = CreateWindowW(L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
   ~NotifyWindow() { DestroyWindow(hwnd); }
-  // Pumps messages until a notice with `code` arrives; false after 5 s.
-  bool wait_for(WPARAM code) {
+  // The code of the next MM_MCINOTIFY, or 0 when none came within 5 s.
+  WPARAM next_notice() {
+    MSG msg;
     for (DWORD start = GetTickCount(); GetTickCount() - start < 5000;) {
-      MSG msg;
-      while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
-      for (auto it = codes.begin(); it != codes.end(); ++it) {
-        if (*it == code) return codes.erase(it), true;
-      }
-      MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+      if (PeekMessageW(&msg, hwnd, MM_MCINOTIFY, MM_MCINOTIFY, PM_REMOVE)) return msg.wParam;
+      MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_POSTMESSAGE);
     }
-    return false;
+    return 0;
   }
 };
 
@@ -108,18 +93,18 @@ TYPED_TEST(Sound, PlaysAFileWithBlanksAndNotifiesTheWindow) {
   NotifyWindow win;
   ASSERT_EQ(T::open(file.c_str(), alias.c_str()), 1);
   EXPECT_EQ(T::play(win.hwnd, alias.c_str()), 1);
-  EXPECT_TRUE(win.wait_for(MCI_NOTIFY_SUCCESSFUL));
+  EXPECT_EQ(win.next_notice(), WPARAM(MCI_NOTIFY_SUCCESSFUL));
   EXPECT_EQ(T::play(win.hwnd, alias.c_str()), 1);  // played to its end, it starts again
   EXPECT_EQ(T::stop(alias.c_str()), 1);
-  EXPECT_TRUE(win.wait_for(MCI_NOTIFY_ABORTED));
+  EXPECT_EQ(win.next_notice(), WPARAM(MCI_NOTIFY_ABORTED));
   EXPECT_EQ(T::play(win.hwnd, alias.c_str()), 1);  // and again after a stop
-  EXPECT_TRUE(win.wait_for(MCI_NOTIFY_SUCCESSFUL));
+  EXPECT_EQ(win.next_notice(), WPARAM(MCI_NOTIFY_SUCCESSFUL));
   EXPECT_EQ(T::close(alias.c_str()), 1);
   EXPECT_EQ(T::stop(alias.c_str()), 0);  // MCI no longer knows the alias
   EXPECT_EQ(T::play(win.hwnd, alias.c_str()), 0);
 
   EXPECT_EQ(T::start_file(win.hwnd, file.c_str(), alias.c_str()), 1);
-  EXPECT_TRUE(win.wait_for(MCI_NOTIFY_SUCCESSFUL));
+  EXPECT_EQ(win.next_notice(), WPARAM(MCI_NOTIFY_SUCCESSFUL));
   EXPECT_EQ(T::stop_file(alias.c_str()), 1);
   EXPECT_EQ(T::close(alias.c_str()), 0);  // the stop closed it
   EXPECT_EQ(T::stop_file(this->s(L"kxnever").c_str()), 1);
