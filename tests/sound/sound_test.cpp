@@ -30,7 +30,9 @@ std::wstring temp_path(const std::wstring& name) {
 std::wstring write_tone(const std::wstring& name, unsigned ms, std::vector<char>* bytes = nullptr) {
   const unsigned rate = 22050, samples = rate * ms / 1000;
   std::vector<char> f;
-  auto put = [&f](const void* p, size_t n) { f.insert(f.end(), static_cast<const char*>(p), static_cast<const char*>(p) + n); };
+  auto put = [&f](const void* p, size_t n) {
+    f.insert(f.end(), static_cast<const char*>(p), static_cast<const char*>(p) + n);
+  };
   const unsigned head[] = {0x46464952, 36 + samples * 2, 0x45564157, 0x20746d66, 16, 0x00010001, rate, rate * 2,
                            0x00100002, 0x61746164, samples * 2};  // RIFF, WAVE, fmt, PCM mono, data
   put(head, sizeof head);
@@ -121,14 +123,12 @@ TYPED_TEST(Sound, SendsExactCommandsAndOnlyPlayNamesTheWindow) {
   const auto file = this->s(L"C:\\a b.wav"), alias = this->s(L"snd1");
   EXPECT_EQ(T::start_file(window, file.c_str(), alias.c_str()), 1);
   EXPECT_EQ(T::stop_file(alias.c_str()), 1);
-  EXPECT_EQ(T::open(this->s(L"\"C:\\a b.wav\"").c_str(), alias.c_str()), 1);  // quoted once only
   answer = MCIERR_INVALID_DEVICE_NAME;
   EXPECT_EQ(T::start_file(window, file.c_str(), alias.c_str()), 0);
   const std::tuple<const wchar_t*, HWND> want[] = {{L"open \"C:\\a b.wav\" alias snd1", nullptr},
                                                    {L"play snd1 from 0 Notify", window},
                                                    {L"stop snd1", nullptr},
                                                    {L"close snd1", nullptr},
-                                                   {L"open \"C:\\a b.wav\" alias snd1", nullptr},
                                                    {L"open \"C:\\a b.wav\" alias snd1", nullptr}};
   ASSERT_EQ(this->send.count(), std::size(want));
   for (size_t i = 0; i < std::size(want); ++i) {
