@@ -90,7 +90,7 @@ TYPED_TEST_SUITE(Sound, Widths);
 
 TYPED_TEST(Sound, PlaysAFileWithBlanksAndNotifiesTheWindow) {
   using T = TypeParam;
-  const auto file = this->s(write_tone(L"KX tone " + this->tag() + L".wav", 500));
+  const auto file = this->s(write_tone(L"KX tone " + this->tag() + L".wav", 1000));
   const auto alias = this->s(L"kxtone" + this->tag()), missing = this->s(temp_path(L"KX no such.wav"));
   NotifyWindow win;
   ASSERT_EQ(T::open(file.c_str(), alias.c_str()), 1);
