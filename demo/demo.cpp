@@ -14,6 +14,7 @@ void show_install();
 void show_shared_dlls();
 void show_shortcuts();
 void show_dialogs(bool person_present);
+void show_sound();
 
 namespace {
 
@@ -76,5 +77,6 @@ int wmain(int argc, wchar_t** argv) {
   show_shortcuts();
   show_dialogs(dialogs);
   show_desktop();
+  show_sound();
   return 0;
 }

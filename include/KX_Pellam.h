@@ -473,6 +473,60 @@ KX_PELLAM_API void WINAPI KX_DisableGhostWindowA(void);
  * alpha 1, -1 gives 254), so keep percent within 0..100. */
 KX_PELLAM_API int WINAPI KX_SetAlphaLayer(HWND window, int percent);
 
+/* ---- MCI devices and sound playback ---------------------------------------- */
+/* MCI commands sent as strings (winmm). The alias is the caller's name for
+ * one open device and is inserted as given, without quotes; MCI keeps the
+ * device, the library keeps nothing. Each returns 1 when MCI answered 0, else
+ * 0; a command that would not fit is refused with 0 and never sent:
+ * OpenDevice: sends  open "<file>" alias <alias>  (no callback window). The
+ *   quoted file name must fit 260 characters (file of at most 257; one given
+ *   already in quotes is kept as is, any other double quote refuses), and the
+ *   quoted name and the alias together at most 507 characters.
+ * PlayDevice: sends  play <alias> from 0 Notify  with window as the callback
+ *   window (may be NULL); MCI posts MM_MCINOTIFY to it when the play ends.
+ *   Always plays from the start. Alias at most 492 characters.
+ * StopDevice, CloseDevice: send  stop <alias>, close <alias>  (no callback
+ *   window). Alias at most 506 and 505 characters.
+ * A null file or alias returns 0 and sends nothing. */
+KX_PELLAM_API int WINAPI KX_MCI_OpenDeviceW(LPCWSTR file, LPCWSTR alias);
+KX_PELLAM_API int WINAPI KX_MCI_OpenDeviceA(LPCSTR file, LPCSTR alias);
+KX_PELLAM_API int WINAPI KX_MCI_PlayDeviceW(HWND window, LPCWSTR alias);
+KX_PELLAM_API int WINAPI KX_MCI_PlayDeviceA(HWND window, LPCSTR alias);
+KX_PELLAM_API int WINAPI KX_MCI_StopDeviceW(LPCWSTR alias);
+KX_PELLAM_API int WINAPI KX_MCI_StopDeviceA(LPCSTR alias);
+KX_PELLAM_API int WINAPI KX_MCI_CloseDeviceW(LPCWSTR alias);
+KX_PELLAM_API int WINAPI KX_MCI_CloseDeviceA(LPCSTR alias);
+
+/* SoundPlayStart: KX_MCI_OpenDevice(file, alias), then, if it succeeded,
+ *   KX_MCI_PlayDevice(window, alias). 1 when both succeeded; 0 otherwise.
+ *   The device stays open also when the play step failed: call
+ *   KX_SoundPlayStop with the same alias in either case. The library does not
+ *   wait for the sound.
+ * SoundPlayStop: KX_MCI_StopDevice(alias), then KX_MCI_CloseDevice(alias),
+ *   both always; returns 1, also for an alias that was never opened. */
+KX_PELLAM_API int WINAPI KX_SoundPlayStartW(HWND window, LPCWSTR file, LPCWSTR alias);
+KX_PELLAM_API int WINAPI KX_SoundPlayStartA(HWND window, LPCSTR file, LPCSTR alias);
+KX_PELLAM_API int WINAPI KX_SoundPlayStopW(LPCWSTR alias);
+KX_PELLAM_API int WINAPI KX_SoundPlayStopA(LPCSTR alias);
+
+/* A sound held in memory. SND_LoadSound reads the whole file (opened without
+ * sharing and closed before returning) into a zero-filled block of the process
+ * heap of exactly the file's size, and returns the block, or NULL when the
+ * file cannot be opened or read, is 4 GB or larger, or memory runs out (no
+ * block is left then). The caller owns the block and must free it only with
+ * KX_SND_DeleteSoundMemory.
+ * SND_PlaySound: PlaySoundW(sound, NULL, flags | SND_MEMORY); returns its
+ *   result (nonzero on success). With SND_ASYNC the block must stay alive
+ *   while it plays.
+ * SND_StopSound: stops whatever PlaySound plays; returns PlaySound's result.
+ * SND_DeleteSoundMemory: stops whatever PlaySound plays, then frees sound
+ *   (NULL: only stops). */
+KX_PELLAM_API LPVOID WINAPI KX_SND_LoadSoundW(LPCWSTR file);
+KX_PELLAM_API LPVOID WINAPI KX_SND_LoadSoundA(LPCSTR file);
+KX_PELLAM_API int WINAPI KX_SND_PlaySound(LPCVOID sound, DWORD flags);
+KX_PELLAM_API int WINAPI KX_SND_StopSound(void);
+KX_PELLAM_API void WINAPI KX_SND_DeleteSoundMemory(LPVOID sound);
+
 #ifdef __cplusplus
 }
 #endif

@@ -115,7 +115,8 @@ class Handle {
 class HeapBlock {
  public:
   HeapBlock() noexcept = default;
-  explicit HeapBlock(std::size_t bytes) noexcept : p_(::HeapAlloc(::GetProcessHeap(), 0, bytes)) {}
+  explicit HeapBlock(std::size_t bytes, DWORD flags = 0) noexcept
+      : p_(::HeapAlloc(::GetProcessHeap(), flags, bytes)) {}
   ~HeapBlock() { reset(); }
   HeapBlock(const HeapBlock&) = delete;
   HeapBlock& operator=(const HeapBlock&) = delete;

@@ -168,11 +168,13 @@ class FolderBrowser : public ComThread {
         DialogDriver driver([&](Dialog& d) {
           // Wine fills and selects in the tree after the dialog shows.
           const HWND tree = d.control_of_class(WC_TREEVIEWW);
-          kxtest::wait_until([&] { return item_text(tree, TreeView_GetSelection(tree)) == L"inner"; });
+          // Filling the desktop's tree down to the folder takes Wine
+          // seconds when the machine is busy with other tests.
+          kxtest::wait_until([&] { return item_text(tree, TreeView_GetSelection(tree)) == L"inner"; }, 30000);
           tree_root = item_text(tree, TreeView_GetRoot(tree));
           selected = item_text(tree, TreeView_GetSelection(tree));
           d.press(c.button);
-        });
+        }, 60000);
         result = fn(nullptr, nullptr, c.root ? root.c_str() : nullptr, path);
       }
       EXPECT_EQ(tree_root, c.tree_root);
