@@ -15,6 +15,7 @@ void show_shared_dlls();
 void show_shortcuts();
 void show_dialogs(bool person_present);
 void show_sound();
+void show_kxcall();
 
 namespace {
 
@@ -78,5 +79,6 @@ int wmain(int argc, wchar_t** argv) {
   show_dialogs(dialogs);
   show_desktop();
   show_sound();
+  show_kxcall();
   return 0;
 }
