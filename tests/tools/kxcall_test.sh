@@ -61,6 +61,8 @@ check "...and nothing was counted" 'absent "$dlls" /v "C:\\kxcall\\extra.dll"'
 call KX_InstRegistExtW kxcalltest Test kxcall.test 'C:\x.ico' 12x
 check "a number that does not parse" '[ $rc = 2 ] && has "\"12x\" is not a 32-bit number"'
 check "...and nothing was registered" 'absent "HKCR\\.kxcalltest"'
+out=$(LC_ALL=C.UTF-8 wine "$kx" KX_InstRegistAppPathA 'Ж.exe' 'C:\Apps\' 2>&1 </dev/null); rc=$?
+check "text the ANSI code page lacks" '[ $rc = 2 ] && has "cannot be written in the ANSI code page"'
 
 call KX_SetDoublequoteW 'C:\a b.wav'
 check "KX_Brindel exports too" '[ $rc = 0 ] && has "out 2: \"C:\\a b.wav\""'

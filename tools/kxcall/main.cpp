@@ -54,12 +54,19 @@ std::wstring widen(const char* text, UINT codePage = CP_ACP) {
   return out;
 }
 
-std::string narrow(const std::wstring& text) {
-  int n = WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+std::string narrow(const std::wstring& text, bool* exact = nullptr) {
+  // A character the ANSI code page lacks would reach the export as '?' or a
+  // look-alike; callers that pass text on ask to hear about it.
+  BOOL lossy = FALSE;
+  BOOL* check = exact != nullptr && GetACP() != CP_UTF8 ? &lossy : nullptr;
+  DWORD flags = check != nullptr ? WC_NO_BEST_FIT_CHARS : 0;
+  if (exact != nullptr) *exact = true;
+  int n = WideCharToMultiByte(CP_ACP, flags, text.c_str(), -1, nullptr, 0, nullptr, check);
   if (n <= 0) return {};
   std::string out(static_cast<std::size_t>(n), '\0');
-  WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, out.data(), n, nullptr, nullptr);
+  WideCharToMultiByte(CP_ACP, flags, text.c_str(), -1, out.data(), n, nullptr, check);
   out.resize(static_cast<std::size_t>(n - 1));
+  if (exact != nullptr) *exact = !lossy;
   return out;
 }
 
@@ -197,7 +204,9 @@ bool make_buffer(const Export& e, Call& c, unsigned k, std::size_t capacity, con
     text.copy(c.wbuf[k].data(), text.size());
     c.values[k] = reinterpret_cast<std::uintptr_t>(c.wbuf[k].data());
   } else {
-    std::string text = initial ? narrow(initial) : "";
+    bool exact = true;
+    std::string text = initial ? narrow(initial, &exact) : "";
+    if (!exact) return bad(e, position, initial, L"cannot be written in the ANSI code page");
     if (text.size() >= capacity) return bad(e, position, initial, L"does not fit the 260-character buffer");
     c.abuf[k].assign(capacity, '\0');
     text.copy(c.abuf[k].data(), text.size());
@@ -232,7 +241,9 @@ bool prepare(const Export& e, wchar_t** words, Call& c) {
           for (std::size_t start = 0; start <= c.wide[k].size();) {
             std::size_t stop = c.wide[k].find(L'\0', start);
             if (stop == std::wstring::npos) stop = c.wide[k].size();
-            c.ansi[k] += narrow(c.wide[k].substr(start, stop - start));
+            bool exact = true;
+            c.ansi[k] += narrow(c.wide[k].substr(start, stop - start), &exact);
+            if (!exact) return bad(e, position, word, L"cannot be written in the ANSI code page");
             if (stop < c.wide[k].size()) c.ansi[k].push_back('\0');
             start = stop + 1;
           }
@@ -286,13 +297,13 @@ bool prepare(const Export& e, wchar_t** words, Call& c) {
         c.values[k] = reinterpret_cast<std::uintptr_t>(&c.record);
         break;
       case kxcall::recin:
-        for (DWORD* field : {&c.record.attachingThread, &c.record.foregroundThread}) {
-          if (!parse_number(words[position - 1], 0, kUint32Max, number))
-            return bad(e, position, words[position - 1], L"is not a thread id");
-          *field = static_cast<DWORD>(number);
-          ++position;
-        }
-        --position;
+        // Two words: the first is word, the second the one after it.
+        if (!parse_number(word, 0, kUint32Max, number)) return bad(e, position, word, L"is not a thread id");
+        c.record.attachingThread = static_cast<DWORD>(number);
+        ++position;
+        if (!parse_number(words[position - 1], 0, kUint32Max, number))
+          return bad(e, position, words[position - 1], L"is not a thread id");
+        c.record.foregroundThread = static_cast<DWORD>(number);
         c.values[k] = reinterpret_cast<std::uintptr_t>(&c.record);
         break;
     }
