@@ -3,7 +3,7 @@
 # header (which asks for _KX_Name@N) could not link. Rebuild the import
 # library from the decorated symbols of our objects: symbols keep @N, the
 # imported names stay plain, ordinals stay as the .def fixes them.
-#   -DNM=... -DDLLTOOL=... -DDEF=plain.def -DOBJECTS=a|b -DDLL_NAME=x.dll -DOUT=x.lib -DWORK=dir
+#   -DNM=... -DDLLTOOL=... -DDEF=plain.def -DOBJECTS=a|b -DDLL_NAME=x.dll -DOUT=libx.dll.a -DWORK=dir
 string(REPLACE "|" ";" OBJECTS "${OBJECTS}")
 list(FILTER OBJECTS INCLUDE REGEX "\\.obj$")
 execute_process(COMMAND ${NM} --defined-only ${OBJECTS} OUTPUT_VARIABLE symbols RESULT_VARIABLE rc)
