@@ -32,7 +32,11 @@ ALSA
     # program) must not inherit CTest's output pipes, or CTest would wait for
     # them to close until the run timed out.
     wineserver -p </dev/null >/dev/null 2>&1 || true
-    wine cmd /c exit </dev/null >/dev/null 2>&1 || true
+    # The Windows version every program without one of its own is shown is
+    # pinned here: left unset, Wine hands such programs whatever version it
+    # last gave a program with its own setting (the platform runs), and the
+    # shell's folder browser, for one, behaves differently under those.
+    wine reg add 'HKCU\Software\Wine' /v Version /d win10 /f </dev/null >/dev/null 2>&1 || true
     ;;
   stop)
     wineserver -k || true
