@@ -12,31 +12,73 @@
 
 namespace kx {
 
-// An open registry key. Predefined root handles are never stored here.
-class RegKey {
+// One system value released exactly once: R names its type, what "none"
+// is, whether a value is held, and how it is released.
+template <class R>
+class Owned {
  public:
-  RegKey() noexcept = default;
-  ~RegKey() { reset(); }
-  RegKey(const RegKey&) = delete;
-  RegKey& operator=(const RegKey&) = delete;
+  using Value = typename R::Value;
+  Owned() noexcept = default;
+  explicit Owned(Value v) noexcept : v_(v) {}
+  ~Owned() { reset(); }
+  Owned(const Owned&) = delete;
+  Owned& operator=(const Owned&) = delete;
 
-  // Out-parameter for RegCreateKeyEx/RegOpenKeyEx; drops any key held before.
-  HKEY* put() noexcept {
+  // Out-parameter for the call that acquires; drops any value held before.
+  Value* put() noexcept {
     reset();
-    return &key_;
+    return &v_;
   }
-  HKEY get() const noexcept { return key_; }
-  explicit operator bool() const noexcept { return key_ != nullptr; }
-  void reset() noexcept {
-    if (key_ != nullptr) {
-      ::RegCloseKey(key_);
-      key_ = nullptr;
-    }
+  Value get() const noexcept { return v_; }
+  explicit operator bool() const noexcept { return R::held(v_); }
+  // Hands the value over to a caller that outlives the call.
+  Value release() noexcept { return std::exchange(v_, R::none()); }
+  void reset(Value v = R::none()) noexcept {
+    if (R::held(v_)) R::free(v_);
+    v_ = v;
   }
 
  private:
-  HKEY key_ = nullptr;
+  Value v_ = R::none();
 };
+
+// An open registry key. Predefined root handles are never stored here.
+struct RegKeyRelease {
+  using Value = HKEY;
+  static HKEY none() noexcept { return nullptr; }
+  static bool held(HKEY k) noexcept { return k != nullptr; }
+  static void free(HKEY k) noexcept { ::RegCloseKey(k); }
+};
+using RegKey = Owned<RegKeyRelease>;
+
+// A kernel handle. Both null and INVALID_HANDLE_VALUE mean "none", since
+// CreateFile reports failure with the latter and most other calls with null.
+struct HandleRelease {
+  using Value = HANDLE;
+  static HANDLE none() noexcept { return nullptr; }
+  static bool held(HANDLE h) noexcept { return h != nullptr && h != INVALID_HANDLE_VALUE; }
+  static void free(HANDLE h) noexcept { ::CloseHandle(h); }
+};
+using Handle = Owned<HandleRelease>;
+
+// An icon handle the library has taken over or extracted; destroyed once.
+struct IconRelease {
+  using Value = HICON;
+  static HICON none() noexcept { return nullptr; }
+  static bool held(HICON i) noexcept { return i != nullptr; }
+  static void free(HICON i) noexcept { ::DestroyIcon(i); }
+};
+using Icon = Owned<IconRelease>;
+
+// A shell item-ID list, allocated by the shell with the COM task allocator.
+struct ItemIdListRelease {
+  using Value = LPITEMIDLIST;
+  static LPITEMIDLIST none() noexcept { return nullptr; }
+  static bool held(LPITEMIDLIST l) noexcept { return l != nullptr; }
+  static void free(LPITEMIDLIST l) noexcept { ::CoTaskMemFree(l); }
+};
+using ItemIdList = Owned<ItemIdListRelease>;
+
 
 // COM for the duration of one call on the calling thread. CoInitialize fails
 // with RPC_E_CHANGED_MODE on a thread that already uses the multithreaded
@@ -89,26 +131,6 @@ class ComPtr {
   I* p_ = nullptr;
 };
 
-// A kernel handle. Both null and INVALID_HANDLE_VALUE mean "none", since
-// CreateFile reports failure with the latter and most other calls with null.
-class Handle {
- public:
-  Handle() noexcept = default;
-  explicit Handle(HANDLE h) noexcept : h_(h) {}
-  ~Handle() { reset(); }
-  Handle(const Handle&) = delete;
-  Handle& operator=(const Handle&) = delete;
-
-  HANDLE get() const noexcept { return h_; }
-  explicit operator bool() const noexcept { return h_ != nullptr && h_ != INVALID_HANDLE_VALUE; }
-  void reset(HANDLE h = nullptr) noexcept {
-    if (*this) ::CloseHandle(h_);
-    h_ = h;
-  }
-
- private:
-  HANDLE h_ = nullptr;
-};
 
 // A block of the process heap. release() hands it over to a caller that
 // outlives the call (the sound memory block); otherwise it is freed here.
@@ -135,25 +157,6 @@ class HeapBlock {
   void* p_ = nullptr;
 };
 
-// An icon handle the library has taken over or extracted; destroyed once.
-class Icon {
- public:
-  Icon() noexcept = default;
-  explicit Icon(HICON icon) noexcept : icon_(icon) {}
-  ~Icon() { reset(); }
-  Icon(const Icon&) = delete;
-  Icon& operator=(const Icon&) = delete;
-
-  HICON get() const noexcept { return icon_; }
-  explicit operator bool() const noexcept { return icon_ != nullptr; }
-  void reset(HICON icon = nullptr) noexcept {
-    if (icon_ != nullptr) ::DestroyIcon(icon_);
-    icon_ = icon;
-  }
-
- private:
-  HICON icon_ = nullptr;
-};
 
 // A window's input-method context, released against the same window.
 class ImeContext {
@@ -178,28 +181,5 @@ class ImeContext {
   HIMC context_;
 };
 
-// A shell item-ID list, allocated by the shell with the COM task allocator.
-class ItemIdList {
- public:
-  ItemIdList() noexcept = default;
-  explicit ItemIdList(LPITEMIDLIST list) noexcept : list_(list) {}
-  ~ItemIdList() { reset(); }
-  ItemIdList(const ItemIdList&) = delete;
-  ItemIdList& operator=(const ItemIdList&) = delete;
-
-  LPITEMIDLIST* put() noexcept {
-    reset();
-    return &list_;
-  }
-  LPITEMIDLIST get() const noexcept { return list_; }
-  explicit operator bool() const noexcept { return list_ != nullptr; }
-  void reset(LPITEMIDLIST list = nullptr) noexcept {
-    if (list_ != nullptr) ::CoTaskMemFree(list_);
-    list_ = list;
-  }
-
- private:
-  LPITEMIDLIST list_ = nullptr;
-};
 
 }  // namespace kx
