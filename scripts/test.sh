@@ -12,7 +12,10 @@ cd "$KX_ROOT"
 # others, sometimes never applies the initial selection, and a 32-bit test
 # process has been seen to crash in Wine after its tests passed. Both are
 # named in the output; a test that fails twice fails the run.
+# The wall time of both suites is kept in build/suite-wall-time for
+# scripts/bench.sh to report beside its figures.
 exec xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
+  start=$(date +%s)
   status=0
   echo "== x64 tests"
   (cd build/x64 && ctest --output-on-failure -j2 --repeat until-pass:2) || status=1
@@ -22,4 +25,7 @@ exec xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
   else
     echo "32-bit DLL built and inspected but not run: this machine cannot run 32-bit code."
   fi
+  seconds=$(( $(date +%s) - start ))
+  echo "== suite wall time: $seconds s (both builds, fresh or kept prefixes as found)"
+  echo "$seconds" > build/suite-wall-time
   exit $status'
