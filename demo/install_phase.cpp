@@ -58,8 +58,8 @@ void app_registration(const Layout& l) {
   const Key app_path{HKEY_LOCAL_MACHINE, kAppPathKey, false};
   wchar_t whole[MAX_PATH], path[MAX_PATH];
   const bool read = read_string(app_path, nullptr, whole, MAX_PATH) && read_string(app_path, L"Path", path, MAX_PATH);
-  proof(read && same_path(whole, l.exe) && same_path(path, l.program_slash), "%ls\n            (default) = \"%ls\"\n            Path      = \"%ls\"",
-        shown(app_path), whole, path);
+  proof(read && same_path(whole, l.exe) && same_path(path, l.program_slash),
+        "%ls\n            (default) = \"%ls\"\n            Path      = \"%ls\"", shown(app_path), whole, path);
   const Key app{HKEY_LOCAL_MACHINE, kAppKey, true};
   proof(key_exists(app), "%ls exists", shown(app));
   DWORD code = 0, error = 0;
@@ -85,8 +85,8 @@ void uninstall_entry(const Layout& l) {
                     read_string(key, L"Publisher", publisher, MAX_PATH);
   proof(read && std::wcscmp(name, L"KX Sample Notes 1.0") == 0 && std::wcscmp(uninstall, command) == 0 &&
             std::wcscmp(publisher, kVendor) == 0,
-        "%ls\n            DisplayName = \"%ls\", Publisher = \"%ls\"\n            UninstallString = %ls",
-        shown(key), name, publisher, uninstall);
+        "%ls\n            DisplayName = \"%ls\", Publisher = \"%ls\"\n            UninstallString = %ls", shown(key),
+        name, publisher, uninstall);
 }
 
 void shared_dll(const Layout& l) {
@@ -101,18 +101,17 @@ void shared_dll(const Layout& l) {
 
 void file_type(const Layout& l) {
   step("5. File type .kxnote with an open verb, and a document opened through the shell");
-  wchar_t icon_file[MAX_PATH], command[MAX_PATH], text[MAX_PATH];
+  wchar_t verb_key[MAX_PATH], command[MAX_PATH], text[MAX_PATH];
   std::swprintf(command, MAX_PATH, L"\"%ls\" open \"%%1\"", l.exe);
   did("KX_InstRegistExtW(L\"kxnote\", L\"KX Sample Note\", L\"%ls\", <program>\\kxnotes.exe, 0) = %d", kClass,
       KX_InstRegistExtW(kExtension, L"KX Sample Note", kClass, l.exe, 0));
   did("KX_InstRegistExtActionW(L\"%ls\", L\"open\", L\"command\", <command>) = %d", kClass,
       KX_InstRegistExtActionW(kClass, L"open", L"command", command));
-  std::swprintf(icon_file, MAX_PATH, L"%ls\\shell\\open\\command", kClass);
-  const Key extension{HKEY_CLASSES_ROOT, L".kxnote", false}, verb{HKEY_CLASSES_ROOT, icon_file, false};
+  std::swprintf(verb_key, MAX_PATH, L"%ls\\shell\\open\\command", kClass);
+  const Key extension{HKEY_CLASSES_ROOT, L".kxnote", false}, verb{HKEY_CLASSES_ROOT, verb_key, false};
   const bool named = read_string(extension, nullptr, text, MAX_PATH) && std::wcscmp(text, kClass) == 0;
   proof(named, "HKCR\\.kxnote = \"%ls\"", text);
-  proof(read_string(verb, nullptr, text, MAX_PATH) && std::wcscmp(text, command) == 0, "%ls = %ls", shown(verb),
-        text);
+  proof(read_string(verb, nullptr, text, MAX_PATH) && std::wcscmp(text, command) == 0, "%ls = %ls", shown(verb), text);
   DeleteFileW(l.log);
   DWORD code = 0, error = 0;
   const bool started = shell_open(l.document, nullptr, &code, &error);
@@ -154,22 +153,24 @@ void shortcut(const Layout& l) {
   const bool com = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
   const bool read = shell_link_target(l.link, raw, raw_description);
   if (com) CoUninitialize();
-  proof(resolved == S_OK && same_path(target, l.exe) && same_path(folder, l.program), "the resolve names the installed program and its folder");
+  proof(resolved == S_OK && same_path(target, l.exe) && same_path(folder, l.program),
+        "the resolve names the installed program and its folder");
   proof(read && same_path(raw, l.exe) && std::wcscmp(raw_description, L"Take notes") == 0,
         "IShellLinkW::Load/GetPath: \"%ls\", description \"%ls\"", raw, raw_description);
 }
 
 // The string of the file's first translation, read with the version API.
 bool version_string(const BYTE* block, const wchar_t* name, wchar_t* out) {
-  const WORD* translation = nullptr;
+  WORD* translation = nullptr;
   UINT length = 0;
-  if (!VerQueryValueW(block, L"\\VarFileInfo\\Translation", (void**)&translation, &length) || length < 4) {
+  if (!VerQueryValueW(block, L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translation), &length) ||
+      length < 4) {
     return false;
   }
   wchar_t query[64];
   std::swprintf(query, 64, L"\\StringFileInfo\\%04x%04x\\%ls", translation[0], translation[1], name);
-  const wchar_t* value = nullptr;
-  if (!VerQueryValueW(block, query, (void**)&value, &length) || value == nullptr) return false;
+  wchar_t* value = nullptr;
+  if (!VerQueryValueW(block, query, reinterpret_cast<void**>(&value), &length) || value == nullptr) return false;
   return std::swprintf(out, MAX_PATH, L"%ls", value) > 0;
 }
 
@@ -195,7 +196,7 @@ void version(const Layout& l) {
   const bool read = size > 0 && size <= sizeof block && GetFileVersionInfoW(l.dll, 0, size, block) &&
                     version_string(block, L"ProductName", their_product) &&
                     version_string(block, L"FileVersion", their_version) &&
-                    VerQueryValueW(block, L"\\", (void**)&fixed, &length) && fixed != nullptr;
+                    VerQueryValueW(block, L"\\", reinterpret_cast<void**>(&fixed), &length) && fixed != nullptr;
   proof(read && std::wcscmp(product, their_product) == 0 && std::wcscmp(file_version, their_version) == 0,
         "GetFileVersionInfoW/VerQueryValueW: \"%ls\" \"%ls\", fixed file version %u.%u.%u.%u", their_product,
         their_version, read ? HIWORD(fixed->dwFileVersionMS) : 0u, read ? LOWORD(fixed->dwFileVersionMS) : 0u,

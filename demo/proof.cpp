@@ -47,8 +47,7 @@ bool real_path(const Key& key, wchar_t* out) {
 
 bool open(const Key& key, HKEY* handle) {
   wchar_t path[MAX_PATH];
-  return real_path(key, path) &&
-         RegOpenKeyExW(key.root, path, 0, KEY_READ | KEY_WOW64_64KEY, handle) == ERROR_SUCCESS;
+  return real_path(key, path) && RegOpenKeyExW(key.root, path, 0, KEY_READ | KEY_WOW64_64KEY, handle) == ERROR_SUCCESS;
 }
 
 }  // namespace

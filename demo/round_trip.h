@@ -16,8 +16,7 @@ inline constexpr wchar_t kExtension[] = L"kxnote";
 inline constexpr wchar_t kClass[] = L"KXSampleNotes.Note";
 
 inline constexpr wchar_t kAppPathKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\kxnotes.exe";
-inline constexpr wchar_t kUninstallKey[] =
-    L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\KX_Sample_Notes";
+inline constexpr wchar_t kUninstallKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\KX_Sample_Notes";
 inline constexpr wchar_t kSharedDllsKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
 inline constexpr wchar_t kVendorKey[] = L"SOFTWARE\\KX Demo Makers";
 inline constexpr wchar_t kAppKey[] = L"SOFTWARE\\KX Demo Makers\\KX Sample Notes\\1.0";
@@ -31,11 +30,11 @@ struct Layout {
   wchar_t menu[MAX_PATH];            // <Start Menu>\Programs\KX Sample Notes
   wchar_t program_slash[MAX_PATH];   // program with its trailing backslash (App Paths)
   wchar_t exe[MAX_PATH];
-  wchar_t dll[MAX_PATH];             // the installed KX_Pellam.dll, counted as a shared file
+  wchar_t dll[MAX_PATH];  // the installed KX_Pellam.dll, counted as a shared file
   wchar_t brindel[MAX_PATH];
   wchar_t link[MAX_PATH];
   wchar_t document[MAX_PATH];
-  wchar_t log[MAX_PATH];             // what the installed program writes when the shell starts it
+  wchar_t log[MAX_PATH];  // what the installed program writes when the shell starts it
 };
 bool compose(Layout& layout);
 
