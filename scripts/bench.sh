@@ -26,6 +26,7 @@ for preset in x64 x86; do
   # Wine's shell link starts winemenubuilder after every save to make a Linux
   # menu entry: a process per saved shortcut, which is Wine's cost, not the
   # library's, and would load the machine in the middle of the timings.
+  load_before="$(cut -d' ' -f1 /proc/loadavg)"
   (cd "build/$preset" &&
     WINEPREFIX="$PWD/wineprefix" WINEDEBUG=-all HOME="$PWD/winehome" \
     WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d" KX_BENCH_ARGS="$*" \
@@ -35,6 +36,8 @@ for preset in x64 x86; do
       wine bin/kx_bench.exe $KX_BENCH_ARGS 2>bench-wine.log || status=$?
       sh ../../tests/wine-session.sh stop
       exit $status') || status=1
+  # Other work on the machine widens the spread; it is shown with the figures.
+  echo "Machine: $(nproc) cores, 1-minute load average $load_before before this run and $(cut -d' ' -f1 /proc/loadavg) after it; $(wine --version 2>/dev/null || echo Wine)."
   echo
 done
 
