@@ -1,10 +1,10 @@
 // kx_bench: what a call of the library costs over the same platform calls
 // written by hand. For each representative export both versions run in this
 // one process, alternating in short stretches (lib, hand, hand, lib, ...), so that
-// drift and other load on the machine fall on both alike. A round is a few
-// milliseconds of such pairs; the table gives the median over the rounds of
-// each side's mean time per call, and their ratio. Before any timing, both
-// versions are run and must give the same results and outputs.
+// drift and other load on the machine fall on both alike. The table gives the
+// median time per call of each side and the median ratio of the pairs of
+// stretches. Before any timing, both versions are run and must give the same
+// results and outputs.
 //
 // kx_bench.exe [--rounds N] [--round-ms N] [--control]
 //   --control puts the hand-written calls in both columns: the ratios it
@@ -122,27 +122,31 @@ double timed(const Row& row, int (*call)(Out&), Out& out, int k) {
   return ticks * g_ns_per_tick - g_counter_ns;
 }
 
-struct Pair {
-  double lib, hand;  // mean nanoseconds per call
+// Nanoseconds per call of each stretch, and each pair's ratio.
+struct Samples {
+  std::vector<double> lib, hand, ratio;
 };
 
 // `pairs` stretches of k library calls and as many of k hand-written calls,
-// interleaved and the order swapped every pair, so a change of load on the
-// machine falls on both sides alike.
-Pair round_of(const Row& row, int pairs, int k) {
+// interleaved and the order swapped every pair. The two stretches of a pair
+// run microseconds apart under the same load; a pair that the scheduler
+// interrupted is one outlier among many, which the medians pass over.
+void round_of(const Row& row, int pairs, int k, Samples& s) {
   Out out;
   int (*lib)(Out&) = g_control ? row.hand : row.lib;
-  Pair sum = {0, 0};
   for (int i = 0; i < pairs; ++i) {
+    double l = 0, h = 0;
     if (i % 2 == 0) {
-      sum.lib += timed(row, lib, out, k);
-      sum.hand += timed(row, row.hand, out, k);
+      l = timed(row, lib, out, k);
+      h = timed(row, row.hand, out, k);
     } else {
-      sum.hand += timed(row, row.hand, out, k);
-      sum.lib += timed(row, lib, out, k);
+      h = timed(row, row.hand, out, k);
+      l = timed(row, lib, out, k);
     }
+    s.lib.push_back(l);
+    s.hand.push_back(h);
+    s.ratio.push_back(l / std::max(h, 1.0));
   }
-  return {sum.lib / pairs, sum.hand / pairs};
 }
 
 bool same(const Out& a, const Out& b) {
@@ -242,8 +246,8 @@ int wmain(int argc, wchar_t** argv) {
   std::printf("### %s build (%s)%s\n\n", is64 ? "x64" : "x86",
               is64 ? "64-bit process" : (wow64 ? "32-bit process under WoW64" : "32-bit process"),
               g_control ? ", control run: hand-written calls in both columns" : "");
-  std::printf("| Export | Median lib ns | Median hand ns | Ratio lib/hand | Spread ± |\n");
-  std::printf("|---|---:|---:|---:|---:|\n");
+  std::printf("| Export | Median lib ns | Median hand ns | Ratio lib/hand | 95%% interval | Pairs |\n");
+  std::printf("|---|---:|---:|---:|---:|---:|\n");
 
   int failures = 0;
   double worst = 0;
@@ -255,29 +259,26 @@ int wmain(int argc, wchar_t** argv) {
       ++failures;
       continue;
     }
-    // Pairs per round: about round_ms of work on each side.
-    const Pair trial = round_of(row, 4, 1);
-    const double per_call = std::max(1.0, std::max(trial.lib, trial.hand));
+    Samples trial;
+    round_of(row, 4, 1, trial);
+    const double per_call = std::max(1.0, std::max(median(trial.lib), median(trial.hand)));
     // A stretch of at least 20 us, so the counter's 100 ns steps (Wine's
     // 10 MHz) weigh half a percent at most.
     const bool hooks = row.before != nullptr || row.after != nullptr;
     const int k = hooks ? 1 : static_cast<int>(std::max(1.0, std::ceil(20000.0 / per_call)));
+    // Pairs per round: about round_ms of work on each side.
     const int pairs = static_cast<int>(std::min(20000.0, std::max(1.0, round_ms * 1e6 / (per_call * k))));
-    std::vector<double> lib, hand, ratios;
-    for (int r = 0; r < rounds; ++r) {
-      const Pair p = round_of(row, pairs, k);
-      lib.push_back(p.lib);
-      hand.push_back(p.hand);
-      ratios.push_back(p.lib / p.hand);
-    }
-    // Each round's two sides ran under the same load, so the ratio is taken
-    // within each round; the spread of those ratios says how far to trust it.
-    const double ml = median(lib), mh = median(hand), ratio = median(ratios);
-    std::sort(ratios.begin(), ratios.end());
-    const double spread = (ratios[ratios.size() * 3 / 4] - ratios[ratios.size() / 4]) / 2;
+    Samples s;
+    for (int r = 0; r < rounds; ++r) round_of(row, pairs, k, s);
+    const double ml = median(s.lib), mh = median(s.hand), ratio = median(s.ratio);
+    // The median's 95% confidence interval from the order statistics.
+    std::sort(s.ratio.begin(), s.ratio.end());
+    const double n = static_cast<double>(s.ratio.size()), half = 0.98 * std::sqrt(n);
+    const double low = s.ratio[static_cast<size_t>(std::max(0.0, std::floor(n / 2 - half)))];
+    const double high = s.ratio[static_cast<size_t>(std::min(n - 1, std::ceil(n / 2 + half)))];
     worst = std::max(worst, ratio);
-    std::printf("| %s | %s | %s | %.3f | %.3f |\n", row.name, thousands(ml).c_str(), thousands(mh).c_str(), ratio,
-                spread);
+    std::printf("| %s | %s | %s | %.3f | %.3f-%.3f | %zu |\n", row.name, thousands(ml).c_str(),
+                thousands(mh).c_str(), ratio, low, high, s.ratio.size());
     std::fflush(stdout);
   }
   hand::delete_app_path(kAppFile);
@@ -285,10 +286,11 @@ int wmain(int argc, wchar_t** argv) {
   DeleteFileW(g_resolved);
   DeleteFileW(g_tone);
 
-  std::printf("\n%d rounds per export, each about %d ms of library and hand-written calls interleaved in "
-              "stretches of 20 us or of one call, less %.0f ns per stretch for reading the counter. Ratio: the "
-              "median of the rounds' ratios; spread: half their interquartile range. Highest ratio %.3f "
-              "(target 1.02 or below: %s).\n",
+  std::printf("\nLibrary and hand-written calls interleaved in pairs of stretches (20 us of calls, or one call where "
+              "each needs an untimed step before or after it), %d rounds of about %d ms per export; %.0f ns per "
+              "stretch for reading the counter taken off. Times: medians over the stretches; ratio: the median of "
+              "the pairs' ratios, with its 95%% confidence interval. Highest ratio %.3f (target 1.02 or below: "
+              "%s).\n",
               rounds, round_ms, g_counter_ns, worst, worst <= 1.02 ? "met" : "NOT met");
   if (failures != 0) std::printf("%d export(s) disagreed with the hand-written calls and were not timed.\n", failures);
   return failures == 0 ? 0 : 1;
