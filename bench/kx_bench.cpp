@@ -236,7 +236,8 @@ int wmain(int argc, wchar_t** argv) {
   wsprintfW(g_tone, L"%skx_bench_tone.wav", temp);
   wsprintfW(g_made, L"%skx_bench_made.lnk", temp);
   wsprintfW(g_resolved, L"%skx_bench_resolved.lnk", temp);
-  if (!write_tone(g_tone) ||
+  // The entry the query row reads, also when that row runs alone.
+  if (!write_tone(g_tone) || hand::regist_app_path(kAppFile, kAppDir) != ERROR_SUCCESS ||
       FAILED(hand::create_shortcut(g_resolved, g_self, L"--bench", L"C:\\", L"KX bench", 0x0646, 3))) {
     std::printf("could not write the benchmark's files in %ls\n", temp);
     return 1;
