@@ -16,7 +16,9 @@
 
 #include <algorithm>
 #include <climits>
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <cwchar>
 #include <iterator>
@@ -36,9 +38,11 @@ using kxcall::Kind;
 
 // ---- Faults inside a call --------------------------------------------------
 // A guard page touched is caught first, by a vectored handler, because the
-// platform code the library calls may swallow the fault itself. Any other
-// exception nobody handles ends up in the unhandled-exception filter. Both
-// jump back to the call site with what happened.
+// platform code the library calls may swallow the fault itself; that handler
+// also notes every other exception as it is raised. One that nobody handles
+// reaches the unhandled-exception filter (32-bit) or the C runtime's own
+// frame handler, which raises a signal (64-bit). Each jumps back to the call
+// site, which then reports what happened.
 struct Fault {
   DWORD code = 0;
   ULONG_PTR address = 0;
@@ -51,6 +55,7 @@ DWORD g_thread = 0;
 Fault g_fault;
 std::vector<std::pair<ULONG_PTR, std::string>> g_guards;  // guard page start, what it follows
 std::size_t g_page = 0;
+constexpr int kSignals[] = {SIGSEGV, SIGILL, SIGFPE};
 
 const std::string* guard_owner(ULONG_PTR address) {
   for (const auto& [start, what] : g_guards)
@@ -58,10 +63,7 @@ const std::string* guard_owner(ULONG_PTR address) {
   return nullptr;
 }
 
-[[noreturn]] void leave_call(EXCEPTION_POINTERS* p, bool guard) {
-  g_fault.code = p->ExceptionRecord->ExceptionCode;
-  g_fault.address = p->ExceptionRecord->NumberParameters >= 2 ? p->ExceptionRecord->ExceptionInformation[1] : 0;
-  g_fault.guard = guard;
+[[noreturn]] void leave_call() {
   g_in_call = false;
   __builtin_longjmp(g_jump, 1);
 }
@@ -69,24 +71,57 @@ const std::string* guard_owner(ULONG_PTR address) {
 LONG CALLBACK on_guard(EXCEPTION_POINTERS* p) {
   if (!g_in_call || GetCurrentThreadId() != g_thread) return EXCEPTION_CONTINUE_SEARCH;
   const EXCEPTION_RECORD* r = p->ExceptionRecord;
-  if (r->ExceptionCode == EXCEPTION_ACCESS_VIOLATION && r->NumberParameters >= 2 &&
-      guard_owner(r->ExceptionInformation[1]) != nullptr)
-    leave_call(p, true);
+  g_fault.code = r->ExceptionCode;
+  g_fault.address = r->NumberParameters >= 2 ? r->ExceptionInformation[1] : 0;
+  g_fault.guard = r->ExceptionCode == EXCEPTION_ACCESS_VIOLATION && guard_owner(g_fault.address) != nullptr;
+  if (g_fault.guard) leave_call();
   return EXCEPTION_CONTINUE_SEARCH;
 }
 
-LONG WINAPI on_unhandled(EXCEPTION_POINTERS* p) {
+LONG WINAPI on_unhandled(EXCEPTION_POINTERS*) {
   if (!g_in_call || GetCurrentThreadId() != g_thread) return EXCEPTION_CONTINUE_SEARCH;
-  leave_call(p, false);
+  leave_call();
 }
+
+void on_signal(int sig) {
+  if (!g_in_call || GetCurrentThreadId() != g_thread) {
+    std::fprintf(stderr, "sweep: signal %d outside any call\n", sig);
+    std::_Exit(3);
+  }
+  std::signal(sig, on_signal);  // the runtime resets it before calling it
+  leave_call();
+}
+
+// Both catchers, for the lifetime of one test on its thread.
+class Catching {
+ public:
+  Catching()
+      : handler_((g_thread = GetCurrentThreadId(), g_page = kxtest::detail::page_size(),
+                  AddVectoredExceptionHandler(1, on_guard))),
+        previous_(SetUnhandledExceptionFilter(on_unhandled)) {
+    for (int sig : kSignals) std::signal(sig, on_signal);
+  }
+  ~Catching() {
+    for (int sig : kSignals) std::signal(sig, SIG_DFL);
+    SetUnhandledExceptionFilter(previous_);
+    RemoveVectoredExceptionHandler(handler_);
+  }
+
+ private:
+  PVOID handler_;
+  LPTOP_LEVEL_EXCEPTION_FILTER previous_;
+};
 
 // Returns false when the call faulted; g_fault then says how.
 __attribute__((noinline)) bool guarded_call(FARPROC proc, unsigned n, const std::uintptr_t* args,
                                             std::uintptr_t* result) {
-#ifndef _WIN64
-  // The 32-bit frame-handler chain still names frames of the abandoned
-  // exception dispatch after the jump back; it must be put back by hand.
+  // The thread's frame-handler chain (Wine keeps its own guarded regions
+  // there on both architectures) still names frames of the abandoned
+  // dispatch after a jump back; it is put back by hand.
   void* volatile chain;
+#ifdef _WIN64
+  asm volatile("movq %%gs:0, %0" : "=r"(chain));
+#else
   asm volatile("movl %%fs:0, %0" : "=r"(chain));
 #endif
   g_fault = {};
@@ -96,8 +131,10 @@ __attribute__((noinline)) bool guarded_call(FARPROC proc, unsigned n, const std:
     g_in_call = false;
     return true;
   }
-#ifndef _WIN64
   void* saved = chain;
+#ifdef _WIN64
+  asm volatile("movq %0, %%gs:0" : : "r"(saved) : "memory");
+#else
   asm volatile("movl %0, %%fs:0" : : "r"(saved) : "memory");
 #endif
   return false;
@@ -675,16 +712,12 @@ class Sweep {
 };
 
 TEST(Sweep, EveryExportSurvivesHostileArguments) {
-  g_thread = GetCurrentThreadId();
-  g_page = kxtest::detail::page_size();
+  const Catching catching;
   // The folder browser needs the caller's apartment; the shortcut exports work inside it.
   ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
   const World world = make_world();
   ASSERT_NE(world.window, nullptr);
   ASSERT_NE(world.pellam, nullptr);
-  PVOID handler = AddVectoredExceptionHandler(1, on_guard);
-  SetUnhandledExceptionFilter(on_unhandled);
-
   const DWORD start = GetTickCount();
   Sweep sweep(world);
   long dialogs = 0, refused_dialogs = 0;
@@ -695,7 +728,6 @@ TEST(Sweep, EveryExportSurvivesHostileArguments) {
     dialogs = canceller.cancelled();
     refused_dialogs = canceller.refused();
   }
-  RemoveVectoredExceptionHandler(handler);
   DestroyWindow(world.window);
   CoUninitialize();
 
@@ -713,21 +745,29 @@ TEST(Sweep, EveryExportSurvivesHostileArguments) {
 // The detectors themselves: a guard page touched inside a call, and a
 // registry change under either tree, are seen.
 TEST(Sweep, DetectorsSeeWhatTheyWatch) {
-  g_thread = GetCurrentThreadId();
-  g_page = kxtest::detail::page_size();
-  PVOID handler = AddVectoredExceptionHandler(1, on_guard);
   {
+    const Catching catching;
     Arena arena;
     char* p = static_cast<char*>(arena.take(4, "a probe"));
-    std::uintptr_t args[] = {reinterpret_cast<std::uintptr_t>(p), reinterpret_cast<std::uintptr_t>("12345")};
+    std::uintptr_t args[] = {reinterpret_cast<std::uintptr_t>(p), reinterpret_cast<std::uintptr_t>("12345"), 0};
     std::uintptr_t raw = 0;
+    // lstrcpyA handles its own faults: the guard page is seen before it can.
     const FARPROC copy = GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "lstrcpyA");
     EXPECT_FALSE(guarded_call(copy, 2, args, &raw));
     EXPECT_TRUE(g_fault.guard);
     args[1] = reinterpret_cast<std::uintptr_t>("123");
     EXPECT_TRUE(guarded_call(copy, 2, args, &raw));
+    // A fault nobody handles, twice: the first jump back leaves the thread
+    // able to fault and recover again.
+    const FARPROC fill = GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "RtlFillMemory");
+    std::uintptr_t nowhere[] = {0, 4, 0x55};
+    for (int round = 0; round < 2; ++round) {
+      EXPECT_FALSE(guarded_call(fill, 3, nowhere, &raw));
+      EXPECT_FALSE(g_fault.guard);
+      EXPECT_EQ(g_fault.code, static_cast<DWORD>(EXCEPTION_ACCESS_VIOLATION));
+    }
+    EXPECT_TRUE(guarded_call(copy, 2, args, &raw));
   }
-  RemoveVectoredExceptionHandler(handler);
 
   ChangeWatch watch;
   for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CLASSES_ROOT}) {
