@@ -20,4 +20,19 @@ inline bool is_key_name(const C* name) noexcept {
   return fits(name, static_cast<std::size_t>(kPathCapacity), false) && name[0] != C('\\');
 }
 
+// The registry holds at most 255 characters in one key name. A longer
+// component fails only when its own key is created, after a call's earlier
+// stages have written theirs, so a composed path is checked whole first.
+inline constexpr std::size_t kKeyNameLength = 255;
+
+template <class C>
+inline bool components_fit(const C* path) noexcept {
+  std::size_t run = 0;
+  for (; *path != 0; ++path) {
+    run = *path == C('\\') ? 0 : run + 1;
+    if (run > kKeyNameLength) return false;
+  }
+  return true;
+}
+
 }  // namespace kx

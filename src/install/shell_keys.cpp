@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include "KX_Pellam.h"
+#include "install/key_name.h"
 #include "install/registry.h"
 #include "kx/results.h"
 
@@ -48,6 +49,9 @@ LSTATUS regist_shell_key(const typename T::Char* extension, const typename T::Ch
   if (!full_key.copy(key_path).ok()) return kRefused;
   kx::PathBuffer<C> data;
   if (!data.copy(value).ok()) return kRefused;
+  // The class key is the key path's first component, so these two cover all
+  // three keys.
+  if (!kx::components_fit(ext_key.c_str()) || !kx::components_fit(full_key.c_str())) return kRefused;
 
   // The stages do not depend on one another; only the last one is reported.
   kx::create_with_default<T>(HKEY_CLASSES_ROOT, ext_key.c_str(), class_name.c_str());

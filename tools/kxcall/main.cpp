@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "invoke.h"
 #include "table.h"
 
 namespace {
@@ -311,28 +312,6 @@ bool prepare(const Export& e, wchar_t** words, Call& c) {
   return true;
 }
 
-// Every argument travels as one pointer-sized integer: on x64 each takes a
-// register or an 8-byte slot, on x86 every argument of these exports is 4
-// bytes and the callee (stdcall) pops exactly that many.
-std::uintptr_t invoke(FARPROC proc, unsigned n, const std::uintptr_t* a) {
-  using U = std::uintptr_t;
-  auto plain = reinterpret_cast<void (*)()>(proc);
-  switch (n) {
-    case 0: return reinterpret_cast<U(WINAPI*)()>(plain)();
-    case 1: return reinterpret_cast<U(WINAPI*)(U)>(plain)(a[0]);
-    case 2: return reinterpret_cast<U(WINAPI*)(U, U)>(plain)(a[0], a[1]);
-    case 3: return reinterpret_cast<U(WINAPI*)(U, U, U)>(plain)(a[0], a[1], a[2]);
-    case 4: return reinterpret_cast<U(WINAPI*)(U, U, U, U)>(plain)(a[0], a[1], a[2], a[3]);
-    case 5: return reinterpret_cast<U(WINAPI*)(U, U, U, U, U)>(plain)(a[0], a[1], a[2], a[3], a[4]);
-    case 6: return reinterpret_cast<U(WINAPI*)(U, U, U, U, U, U)>(plain)(a[0], a[1], a[2], a[3], a[4], a[5]);
-    case 7:
-      return reinterpret_cast<U(WINAPI*)(U, U, U, U, U, U, U)>(plain)(a[0], a[1], a[2], a[3], a[4], a[5], a[6]);
-    default:
-      return reinterpret_cast<U(WINAPI*)(U, U, U, U, U, U, U, U)>(plain)(a[0], a[1], a[2], a[3], a[4], a[5], a[6],
-                                                                         a[7]);
-  }
-}
-
 std::wstring text_of(const Export& e, const Call& c, unsigned k) {
   return e.wide ? std::wstring(c.wbuf[k].data()) : widen(c.abuf[k].data());
 }
@@ -460,7 +439,7 @@ int run(int argc, wchar_t** argv) {
   // Dialogs and the folder browser want a single-threaded apartment; the
   // shortcut exports work inside it as well.
   HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-  std::uintptr_t raw = invoke(proc, e->count, call.values);
+  std::uintptr_t raw = kxcall::invoke(proc, e->count, call.values);
   bool ok = report(*e, raw);
   print_outputs(*e, call);
   if (SUCCEEDED(com)) CoUninitialize();
