@@ -47,7 +47,7 @@ constexpr int kSlowEvery = 20;
 // One thread's names in one width, and the answers it expects.
 template <class C>
 struct Names {
-  Text<C> key, exe, dir, shared, ext, cls, open, command, lnk, target, app_data, font, product, system_file;
+  Text<C> vendor, key, exe, dir, shared, ext, cls, open, command, lnk, target, app_data, font, product, system_file;
 };
 
 template <class C>
@@ -60,8 +60,9 @@ void add_steps(std::vector<Step>& steps, int thread, const Reference& ref) {
   };
   const auto k = [](auto wide, auto narrow) { return kxtest::pick<C>(wide, narrow); };
   const auto n = std::make_shared<const Names<C>>(Names<C>{
-      t("KXStress#"), t("KXStress#.exe"), t("C:\\KXStress#"), t("C:\\KXTest\\Stress\\s#.dll"), t("kxst#"),
-      t("KXStress.#"), t("open"), t("command"), t("C:\\KXTest\\Stress\\l#.lnk"), t("C:\\KXTest\\Stress\\t#.txt"),
+      t("KXStress"), t("KXStress#"), t("KXStress#.exe"), t("C:\\KXStress#"), t("C:\\KXTest\\Stress\\s#.dll"),
+      t("kxst#"), t("KXStress.#"), t("open"), t("command"), t("C:\\KXTest\\Stress\\l#.lnk"),
+      t("C:\\KXTest\\Stress\\t#.txt"),
       kxtest::text<C>(ref.app_data) + t("\\KXStress#"), kxtest::text<C>(ref.font), kxtest::text<C>(ref.product),
       t("C:\\windows\\system32\\shell32.dll")});
   // Every step keeps the names alive, also those that only hold pointers into them.
@@ -76,8 +77,11 @@ void add_steps(std::vector<Step>& steps, int thread, const Reference& ref) {
   });
   add("delete App Paths", [=] { return k(KX_InstDeleteAppPathW, KX_InstDeleteAppPathA)(n->exe.c_str()) == 0; });
   const C* const key = n->key.c_str();
-  add("register app key", [=] { return k(KX_InstRegistAppW, KX_InstRegistAppA)(key, key, key) == 0; });
-  add("delete app key", [=] { return k(KX_InstDeleteAppW, KX_InstDeleteAppA)(key, key, key) == 0; });
+  // One vendor for all threads: each removal deletes the vendor key when it
+  // looks empty, while other threads are creating their keys below it.
+  const C* const vendor = n->vendor.c_str();
+  add("register app key", [=] { return k(KX_InstRegistAppW, KX_InstRegistAppA)(vendor, key, key) == 0; });
+  add("delete app key", [=] { return k(KX_InstDeleteAppW, KX_InstDeleteAppA)(vendor, key, key) == 0; });
   add("register uninstall entry", [=] {
     return k(KX_InstRegistUninstallerW, KX_InstRegistUninstallerA)(key, key, n->exe.c_str(), nullptr, nullptr,
                                                                    nullptr, nullptr, nullptr) == 0;
