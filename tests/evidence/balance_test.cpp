@@ -15,6 +15,7 @@
 #include <array>
 #include <cstdio>
 #include <functional>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <thread>
@@ -239,6 +240,16 @@ struct Window {
 
 const wchar_t kFolder[] = L"C:\\KXTest\\Balance";
 
+// Every call of a sequence is made, also after one has failed, so that each
+// run reaches as many paths as it can; the elements of a braced list are
+// evaluated in order.
+bool all(std::initializer_list<bool> results) {
+  for (bool r : results) {
+    if (!r) return false;
+  }
+  return true;
+}
+
 template <class C>
 void add_cases(std::vector<Case>& out) {
   using S = std::basic_string<C>;
@@ -247,39 +258,38 @@ void add_cases(std::vector<Case>& out) {
     for (std::size_t at; (at = s.find('@')) != std::string::npos;) s.replace(at, 1, w);
     return kxtest::text<C>(s);
   };
-  const auto eq = [](const C* a, const S& b) { return S(a) == b; };
   const auto k = [](auto wide, auto narrow) { return kxtest::pick<C>(wide, narrow); };
   const std::string tag = std::string(" ") + w;
 
   out.push_back({"App Paths" + tag, 3, [=](Ledger&) {
                    C dir[MAX_PATH];
                    const S exe = t("KXBalance@.exe"), path = t("C:\\KXBalance@");
-                   return k(KX_InstRegistAppPathW, KX_InstRegistAppPathA)(exe.c_str(), path.c_str()) == 0 &&
-                          k(KX_InstQueryAppPathW, KX_InstQueryAppPathA)(exe.c_str(), dir) == 0 && eq(dir, path) &&
-                          k(KX_InstDeleteAppPathW, KX_InstDeleteAppPathA)(exe.c_str()) == 0;
+                   return all({k(KX_InstRegistAppPathW, KX_InstRegistAppPathA)(exe.c_str(), path.c_str()) == 0,
+                               k(KX_InstQueryAppPathW, KX_InstQueryAppPathA)(exe.c_str(), dir) == 0 && path == dir,
+                               k(KX_InstDeleteAppPathW, KX_InstDeleteAppPathA)(exe.c_str()) == 0});
                  }});
   out.push_back({"application key" + tag, 2, [=](Ledger&) {
                    const S a = t("KXBalance"), b = t("@"), c = t("Key");
-                   return k(KX_InstRegistAppW, KX_InstRegistAppA)(a.c_str(), b.c_str(), c.c_str()) == 0 &&
-                          k(KX_InstDeleteAppW, KX_InstDeleteAppA)(a.c_str(), b.c_str(), c.c_str()) == 0;
+                   return all({k(KX_InstRegistAppW, KX_InstRegistAppA)(a.c_str(), b.c_str(), c.c_str()) == 0,
+                               k(KX_InstDeleteAppW, KX_InstDeleteAppA)(a.c_str(), b.c_str(), c.c_str()) == 0});
                  }});
   out.push_back({"uninstall entry" + tag, 3, [=](Ledger&) {
                    const S key = t("KXBalance@"), name = t("KX Balance"), cmd = t("C:\\u.exe /u"), none = t("");
-                   return k(KX_InstRegistUninstallerW, KX_InstRegistUninstallerA)(
-                              key.c_str(), name.c_str(), cmd.c_str(), name.c_str(), none.c_str(), cmd.c_str(),
-                              cmd.c_str(), cmd.c_str()) == 0 &&
-                          k(KX_InstMsiProductIconW, KX_InstMsiProductIconA)(nullptr, key.c_str()) == 1 &&
-                          k(KX_InstDeleteUninstallerW, KX_InstDeleteUninstallerA)(key.c_str()) == 0;
+                   return all({k(KX_InstRegistUninstallerW, KX_InstRegistUninstallerA)(
+                                   key.c_str(), name.c_str(), cmd.c_str(), name.c_str(), none.c_str(), cmd.c_str(),
+                                   cmd.c_str(), cmd.c_str()) == 0,
+                               k(KX_InstMsiProductIconW, KX_InstMsiProductIconA)(nullptr, key.c_str()) == 1,
+                               k(KX_InstDeleteUninstallerW, KX_InstDeleteUninstallerA)(key.c_str()) == 0});
                  }});
   out.push_back({"shared-DLL counts" + tag, 6, [=](Ledger&) {
                    const S file = t("C:\\KXTest\\Balance\\shared@.dll");
                    const auto remove = k(KX_InstDeleteSharedDLLsW, KX_InstDeleteSharedDLLsA);
                    const auto up = k(KX_InstCountUpSharedDLLsW, KX_InstCountUpSharedDLLsA);
                    remove(file.c_str());  // what an earlier failed run left
-                   return up(file.c_str()) == 0 && up(file.c_str()) == 0 &&
-                          k(KX_InstGetCountSharedDLLsW, KX_InstGetCountSharedDLLsA)(file.c_str()) == 2 &&
-                          k(KX_InstCountDownSharedDLLsW, KX_InstCountDownSharedDLLsA)(file.c_str()) == 0 &&
-                          remove(file.c_str()) == 0;
+                   return all({up(file.c_str()) == 0, up(file.c_str()) == 0,
+                               k(KX_InstGetCountSharedDLLsW, KX_InstGetCountSharedDLLsA)(file.c_str()) == 2,
+                               k(KX_InstCountDownSharedDLLsW, KX_InstCountDownSharedDLLsA)(file.c_str()) == 0,
+                               remove(file.c_str()) == 0});
                  }});
   out.push_back({"file types" + tag, 4, [=](Ledger&) {
                    C found[MAX_PATH];
@@ -287,24 +297,24 @@ void add_cases(std::vector<Case>& out) {
                            verb = t("open"), key = t("command"), action = t("C:\\b.exe \"%1\""),
                            path = t("KXBalance.@\\shell\\open");
                    k(KX_InstQueryClassNameW, KX_InstQueryClassNameA)(path.c_str(), found);
-                   return k(KX_InstRegistExtW, KX_InstRegistExtA)(ext.c_str(), desc.c_str(), cls.c_str(),
-                                                                   icon.c_str(), 0) == 0 &&
-                          k(KX_InstRegistExtActionW, KX_InstRegistExtActionA)(cls.c_str(), verb.c_str(),
-                                                                               key.c_str(), action.c_str()) == 0 &&
-                          eq(found, cls) &&
-                          k(KX_InstUnregistExtW, KX_InstUnregistExtA)(ext.c_str(), cls.c_str()) == 0;
+                   return all({cls == found,
+                               k(KX_InstRegistExtW, KX_InstRegistExtA)(ext.c_str(), desc.c_str(), cls.c_str(),
+                                                                        icon.c_str(), 0) == 0,
+                               k(KX_InstRegistExtActionW, KX_InstRegistExtActionA)(cls.c_str(), verb.c_str(),
+                                                                                    key.c_str(), action.c_str()) == 0,
+                               k(KX_InstUnregistExtW, KX_InstUnregistExtA)(ext.c_str(), cls.c_str()) == 0});
                  }});
   out.push_back({"shell verb keys" + tag, 2, [=](Ledger&) {
                    const S ext = t("kxbav@"), desc = t("Balance"), path = t("KXBalanceV.@"), value = t("v");
-                   return k(KX_InstRegistShellKeyW, KX_InstRegistShellKeyA)(ext.c_str(), desc.c_str(),
-                                                                             path.c_str(), value.c_str()) == 0 &&
-                          k(KX_InstUnregistShellKeyW, KX_InstUnregistShellKeyA)(ext.c_str(), path.c_str()) == 0;
+                   return all({k(KX_InstRegistShellKeyW, KX_InstRegistShellKeyA)(ext.c_str(), desc.c_str(),
+                                                                                  path.c_str(), value.c_str()) == 0,
+                               k(KX_InstUnregistShellKeyW, KX_InstUnregistShellKeyA)(ext.c_str(), path.c_str()) == 0});
                  }});
   out.push_back({"known folders" + tag, 2, [=](Ledger&) {
                    C path[MAX_PATH];
                    const S sub = t("KXBalance");
-                   return k(KX_GetAppDataPathW, KX_GetAppDataPathA)(path, MAX_PATH, sub.c_str(), nullptr) != 0 &&
-                          k(KX_GetCurrentProgramPathW, KX_GetCurrentProgramPathA)(nullptr, path, MAX_PATH) != 0;
+                   return all({k(KX_GetAppDataPathW, KX_GetAppDataPathA)(path, MAX_PATH, sub.c_str(), nullptr) == 1,
+                               k(KX_GetCurrentProgramPathW, KX_GetCurrentProgramPathA)(nullptr, path, MAX_PATH) == 1});
                  }});
   for (Apartment apartment : {kNoCom, kSta, kMta}) {
     const char* const on[] = {" on a thread without COM", " in a single-threaded apartment",
@@ -314,20 +324,20 @@ void add_cases(std::vector<Case>& out) {
                      WORD hotkey = 0;
                      int show = 0, index = 0;
                      const S lnk = t("C:\\KXTest\\Balance\\link@.lnk"), file = t("C:\\KXTest\\Balance\\sound@.wav");
-                     return SUCCEEDED(k(KX_CreateShortcutW, KX_CreateShortcutA)(lnk.c_str(), file.c_str(), nullptr,
-                                                                                 nullptr, nullptr, 0, SW_SHOWNORMAL)) &&
-                            SUCCEEDED(k(KX_ResolveShortcutW, KX_ResolveShortcutA)(lnk.c_str(), target, dir, desc,
-                                                                                   &hotkey, &show, icon, &index)) &&
-                            eq(target, file);
+                     return all({k(KX_CreateShortcutW, KX_CreateShortcutA)(lnk.c_str(), file.c_str(), nullptr, nullptr,
+                                                                          nullptr, 0, SW_SHOWNORMAL) == S_OK,
+                                 k(KX_ResolveShortcutW, KX_ResolveShortcutA)(lnk.c_str(), target, dir, desc, &hotkey,
+                                                                            &show, icon, &index) == S_OK &&
+                                     file == target});
                    },
                    apartment});
   }
   out.push_back({"version resource" + tag, 2, [=](Ledger&) {
                    C text[MAX_PATH];
                    const S file = t("C:\\windows\\system32\\shell32.dll");
-                   return k(KX_GetResourceVersionInfoW, KX_GetResourceVersionInfoA)(file.c_str(), 3, text,
-                                                                                     MAX_PATH) == 1 &&
-                          k(KX_GetProductNameW, KX_GetProductNameA)(file.c_str(), text, MAX_PATH) == 1;
+                   return all({k(KX_GetResourceVersionInfoW, KX_GetResourceVersionInfoA)(file.c_str(), 3, text,
+                                                                                          MAX_PATH) == 1,
+                               k(KX_GetProductNameW, KX_GetProductNameA)(file.c_str(), text, MAX_PATH) == 1});
                  }});
   out.push_back({"sound memory" + tag, 2, [=](Ledger&) {
                    const S file = t("C:\\KXTest\\Balance\\sound@.wav");
@@ -344,20 +354,19 @@ void add_cases(std::vector<Case>& out) {
                    const Window window;
                    const S tip = t("balance");
                    const HICON app = LoadIconW(nullptr, MAKEINTRESOURCEW(32512));  // IDI_APPLICATION
-                   const bool added = k(KX_TaskBarAddIconW, KX_TaskBarAddIconA)(
-                                          window.h, 7, l.handed_over(CopyIcon(app)), tip.c_str(), WM_APP) != 0;
-                   const bool changed = k(KX_TaskBarModifyIconW, KX_TaskBarModifyIconA)(
-                                            window.h, 7, l.handed_over(CopyIcon(app)), tip.c_str()) != 0;
-                   const bool tipped = k(KX_TaskBarModifyTipW, KX_TaskBarModifyTipA)(window.h, 7, tip.c_str()) != 0;
-                   return k(KX_TaskBarDeleteIconW, KX_TaskBarDeleteIconA)(window.h, 7) != 0 && added && changed &&
-                          tipped;
+                   return all({k(KX_TaskBarAddIconW, KX_TaskBarAddIconA)(window.h, 7, l.handed_over(CopyIcon(app)),
+                                                                        tip.c_str(), WM_APP) != 0,
+                               k(KX_TaskBarModifyIconW, KX_TaskBarModifyIconA)(
+                                   window.h, 7, l.handed_over(CopyIcon(app)), tip.c_str()) != 0,
+                               k(KX_TaskBarModifyTipW, KX_TaskBarModifyTipA)(window.h, 7, tip.c_str()) != 0,
+                               k(KX_TaskBarDeleteIconW, KX_TaskBarDeleteIconA)(window.h, 7) != 0});
                  }});
   out.push_back({"folder browser" + tag, 1, [=](Ledger&) {
                    C path[MAX_PATH];
                    const S title = t("balance"), root = t("C:\\windows");
                    return k(KX_BrowseForFolderW, KX_BrowseForFolderA)(nullptr, title.c_str(), root.c_str(), path) ==
                               1 &&
-                          eq(path, t("C:\\"));
+                          t("C:\\") == path;
                  }});
 }
 
@@ -367,13 +376,13 @@ std::vector<Case> all_cases() {
   add_cases<char>(cases);
   cases.push_back({"input method", 4, [](Ledger&) {
                      const Window window;
-                     return KX_ImeOpen(window.h) != 0 && KX_ImeIsOpen(window.h) != 0 &&
-                            KX_ImeClose(window.h) != 0 && KX_ImeIsOpen(window.h) == 0;
+                     return all({KX_ImeOpen(window.h) != 0, KX_ImeIsOpen(window.h) != 0, KX_ImeClose(window.h) != 0,
+                                 KX_ImeIsOpen(window.h) == 0});
                    }});
-  cases.push_back({"platform", 3, [](Ledger&) {
+  cases.push_back({"platform", 5, [](Ledger&) {
                      const int arch = KX_QueryArchitecture();
-                     return KX_QueryProductTypeW() == KX_QueryProductTypeA() && arch >= 0 && arch <= 2 &&
-                            KX_IsPlatformXP_LaterW(-1) + KX_IsPlatformXP_x64_LaterW(-1) == 1;
+                     return all({arch >= 0 && arch <= 2, KX_QueryProductTypeW() == KX_QueryProductTypeA(),
+                                 KX_IsPlatformXP_LaterW(-1) + KX_IsPlatformXP_x64_LaterW(-1) == 1});
                    }});
   return cases;
 }
