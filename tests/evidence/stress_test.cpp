@@ -12,11 +12,13 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "KX_Pellam.h"
+#include "support/recorder.h"
 #include "support/width.h"
 
 namespace {
@@ -195,6 +197,31 @@ TEST(Stress, EightThreadsOfMixedCallsGetOnlyRightAnswers) {
               kCallsPerThread, calls.load(), wrong.load(), seconds);
   EXPECT_EQ(calls.load(), kThreads * kCallsPerThread);
   EXPECT_EQ(wrong.load(), 0) << "first: " << first_wrong;
+}
+
+// The race the threads above meet with their shared vendor key, made
+// certain: the creation is made again while the platform reports a key
+// deleted under it, and gives up after a bounded number of tries.
+TEST(Stress, AnApplicationKeyIsCreatedAgainWhileItsParentIsBeingRemoved) {
+  struct Case {
+    int deleted;  // creations answered with ERROR_KEY_DELETED first
+    int want, creates;
+  };
+  for (const Case c : {Case{0, 0, 1}, Case{1, 0, 2}, Case{7, 0, 8}, Case{8, ERROR_KEY_DELETED, 8}}) {
+    kxtest::Recorder rec(GetModuleHandleW(L"KX_Pellam.dll"));
+    auto& create = rec.hook<decltype(RegCreateKeyExW)>("advapi32", "RegCreateKeyExW");
+    auto& close = rec.hook<decltype(RegCloseKey)>("advapi32", "RegCloseKey");
+    int answered = 0;
+    create.script = [&](auto...) -> std::optional<LONG> {
+      if (answered == c.deleted) return std::nullopt;
+      ++answered;
+      return ERROR_KEY_DELETED;
+    };
+    EXPECT_EQ(KX_InstRegistAppW(L"KXStressRace", L"P", L"K"), c.want) << c.deleted;
+    EXPECT_EQ(create.count(), static_cast<size_t>(c.creates)) << c.deleted;
+    EXPECT_EQ(close.count(), c.want == 0 ? 1u : 0u) << c.deleted;
+  }
+  EXPECT_EQ(KX_InstDeleteAppW(L"KXStressRace", L"P", L"K"), 0);
 }
 
 // --- Loading and unloading -------------------------------------------------
