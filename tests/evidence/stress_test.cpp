@@ -44,7 +44,7 @@ struct Step {
   std::function<bool()> call;
   bool slow = false;
 };
-constexpr int kSlowEvery = 20;
+constexpr int kSlowEvery = 40;
 
 // One thread's names in one width, and the answers it expects.
 template <class C>
