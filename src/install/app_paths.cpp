@@ -16,6 +16,8 @@ namespace {
 
 using kx::kRefused;
 
+constexpr int kCreateAttempts = 8;
+
 template <class C>
 bool compose_entry(kx::PathBuffer<C>& path, const C* file_name) noexcept {
   return path.copy(KX_TEXT(C, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\")).append(file_name).ok();
@@ -101,8 +103,17 @@ LSTATUS regist_app(const typename R::Char* first, const typename R::Char* second
   if (!app_key_names(first, second, third)) return kRefused;
   kx::PathBuffer<C> path;
   if (!compose_app_key(path, 3, first, second, third)) return kRefused;
-  kx::RegKey key;
-  return R::create(HKEY_LOCAL_MACHINE, path.c_str(), key);
+  // The first two levels are shared with the vendor's other applications,
+  // whose removal deletes them once they look empty. The platform creates a
+  // path one level at a time, so a removal between two levels fails the
+  // creation with ERROR_KEY_DELETED although nothing is wrong: the path is
+  // then created again from the top, a bounded number of times.
+  LSTATUS status = ERROR_KEY_DELETED;
+  for (int attempt = 0; attempt < kCreateAttempts && status == ERROR_KEY_DELETED; ++attempt) {
+    kx::RegKey key;
+    status = R::create(HKEY_LOCAL_MACHINE, path.c_str(), key);
+  }
+  return status;
 }
 
 // One stage of the removal: opens the parent, deletes one child that has no
