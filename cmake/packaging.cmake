@@ -16,9 +16,10 @@ if(TARGET kxcall)
   install(TARGETS kxcall RUNTIME DESTINATION bin)
 endif()
 
-# The version file also records the pointer size, so a 32-bit consumer never
-# picks up the 64-bit tree or the other way round.
+# The project's one version number. The version file also records the pointer
+# size, so a 32-bit consumer never picks up the 64-bit tree or the other way round.
 set(KX_PACKAGE_VERSION_FILE ${CMAKE_BINARY_DIR}/package/KX_PellamConfigVersion.cmake)
-write_basic_package_version_file(${KX_PACKAGE_VERSION_FILE} COMPATIBILITY SameMajorVersion)
+write_basic_package_version_file(${KX_PACKAGE_VERSION_FILE} VERSION ${PROJECT_VERSION}
+  COMPATIBILITY SameMajorVersion)
 install(FILES ${CMAKE_SOURCE_DIR}/cmake/KX_PellamConfig.cmake ${KX_PACKAGE_VERSION_FILE}
   DESTINATION lib/cmake/KX_Pellam)

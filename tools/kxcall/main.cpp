@@ -4,6 +4,7 @@
 //   kxcall NAME [ARG...]   call NAME, print the result and every output
 //   kxcall --list          every export with its arguments
 //   kxcall --help NAME     one export's contract
+//   kxcall --version       the product version kxcall was built with
 //
 // Exit code: 0 when the result means success for its kind, 1 when it does
 // not, 2 for bad arguments (nothing is called), 3 when the DLL or the export
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "invoke.h"
+#include "kx_version.h"
 #include "table.h"
 
 namespace {
@@ -368,7 +370,7 @@ bool report(const Export& e, std::uintptr_t raw) {
 }
 
 int usage() {
-  print(L"usage: kxcall NAME [ARG...] | kxcall --list | kxcall --help NAME\n"
+  print(L"usage: kxcall NAME [ARG...] | kxcall --list | kxcall --help NAME | kxcall --version\n"
         L"  Strings are typed as they are (\":null\" for a null pointer); numbers, handles and\n"
         L"  addresses in decimal or as 0x hexadecimal. Output buffers are kxcall's own.\n"
         L"  Exit code: 0 success, 1 the export reported failure, 2 bad arguments (nothing\n"
@@ -410,6 +412,10 @@ int run(int argc, wchar_t** argv) {
   std::wstring first = argv[1];
   if (first == L"--list") {
     for (const Export* e = kxcall::begin(); e != kxcall::end(); ++e) print(signature(*e));
+    return kSucceeded;
+  }
+  if (first == L"--version") {
+    print(L"kxcall " KX_VERSION_TEXT);
     return kSucceeded;
   }
   if (first == L"--help" || first == L"-h" || first == L"/?") {
