@@ -184,11 +184,6 @@ void version(const Layout& l) {
       description);
   DWORD ignored = 0;
   const DWORD size = GetFileVersionInfoSizeW(l.dll, &ignored);
-  if (!has) {
-    proof(size == 0, "this %d-bit build of KX_Pellam.dll carries no version resource (GetFileVersionInfoSizeW = %lu)",
-          static_cast<int>(sizeof(void*)) * 8, static_cast<unsigned long>(size));
-    return;
-  }
   static BYTE block[16384];
   wchar_t their_product[MAX_PATH] = L"", their_version[MAX_PATH] = L"";
   VS_FIXEDFILEINFO* fixed = nullptr;
@@ -197,7 +192,7 @@ void version(const Layout& l) {
                     version_string(block, L"ProductName", their_product) &&
                     version_string(block, L"FileVersion", their_version) &&
                     VerQueryValueW(block, L"\\", reinterpret_cast<void**>(&fixed), &length) && fixed != nullptr;
-  proof(read && std::wcscmp(product, their_product) == 0 && std::wcscmp(file_version, their_version) == 0,
+  proof(has && read && std::wcscmp(product, their_product) == 0 && std::wcscmp(file_version, their_version) == 0,
         "GetFileVersionInfoW/VerQueryValueW: \"%ls\" \"%ls\", fixed file version %u.%u.%u.%u", their_product,
         their_version, read ? HIWORD(fixed->dwFileVersionMS) : 0u, read ? LOWORD(fixed->dwFileVersionMS) : 0u,
         read ? HIWORD(fixed->dwFileVersionLS) : 0u, read ? LOWORD(fixed->dwFileVersionLS) : 0u);
