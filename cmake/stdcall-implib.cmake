@@ -27,7 +27,10 @@ foreach(line ${lines})
   endif()
 endforeach()
 file(WRITE ${WORK}/decorated.def "${decorated}")
-execute_process(COMMAND ${DLLTOOL} -k -d ${WORK}/decorated.def -D ${DLL_NAME} -l ${OUT} RESULT_VARIABLE rc)
+# A fixed temporary prefix: dlltool otherwise derives it from its process id,
+# and it names the members of the import library.
+execute_process(COMMAND ${DLLTOOL} -k --temp-prefix ${DLL_NAME} -d ${WORK}/decorated.def -D ${DLL_NAME} -l ${OUT}
+  WORKING_DIRECTORY ${WORK} RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "dlltool failed")
 endif()
