@@ -27,10 +27,13 @@ foreach(line ${lines})
   endif()
 endforeach()
 file(WRITE ${WORK}/decorated.def "${decorated}")
-# A fixed temporary prefix: dlltool otherwise derives it from its process id,
-# and it names the members of the import library.
-execute_process(COMMAND ${DLLTOOL} -k --temp-prefix ${DLL_NAME} -d ${WORK}/decorated.def -D ${DLL_NAME} -l ${OUT}
-  WORKING_DIRECTORY ${WORK} RESULT_VARIABLE rc)
+# The same bytes from any build folder: dlltool names the library's members
+# after its temporary prefix (else taken from its process id) and its symbols
+# after the output path as given, so that is given as a bare file name.
+get_filename_component(out_dir ${OUT} DIRECTORY)
+get_filename_component(out_name ${OUT} NAME)
+execute_process(COMMAND ${DLLTOOL} -k --temp-prefix ${DLL_NAME} -d ${WORK}/decorated.def -D ${DLL_NAME} -l ${out_name}
+  WORKING_DIRECTORY ${out_dir} RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "dlltool failed")
 endif()
