@@ -306,13 +306,17 @@ const char* const kPrologue = R"(; KX_Pellam.nsh: every export of KX_Pellam.dll 
 ;   arguments in order, as the usage line above each macro names them.
 ; - TEXT and the other input parameters are values: any text, double quotes
 ;   included (they travel on the NSIS stack, never inside the call's text).
-;   The exact text :null passes a null pointer, as the contracts say.
+;   The exact text :null passes a null pointer, as the contracts say. (A
+;   literal typed into the script must not hold a backtick: the macros quote
+;   with them. A variable holding one is fine.)
 ; - FILTER is a file dialog's filter list typed with '|' between its parts,
 ;   e.g. "Text files|*.txt|All files|*.*|"; the macro puts in the NULs.
 ; - *_VAR parameters are variables; OUT_ ones receive text or a number,
 ;   INOUT_ ones hold the initial value and receive the new one. An output
 ;   buffer is the one System::Call allocates, ${NSIS_MAX_STRLEN} characters,
-;   and that size is what the export is told.
+;   and that size is what the export is told. Where a contract below says
+;   "prints", the macro's result or output variables receive it.
+; - Results are decimal numbers, signed: a failed HRESULT is negative.
 ; - The attachment record of KX_AttachInput comes back as two variables, the
 ;   attaching thread's id and the foreground thread's id; KX_DetachInput
 ;   takes the same two numbers.
