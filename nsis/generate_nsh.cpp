@@ -337,7 +337,9 @@ Var KX_Module
 
 ; ${KX_Load} FOLDER: extracts both DLLs from FOLDER (known when the installer
 ; is compiled) into $PLUGINSDIR and loads them; the error flag is set when
-; they cannot be loaded, and cleared when they are.
+; they cannot be loaded, and cleared when they are. Unload before the
+; installer ends (e.g. in .onGUIEnd / un.onGUIEnd): a DLL still loaded keeps
+; $PLUGINSDIR from being removed.
 !macro KX_Load _KX_FOLDER
   !insertmacro KX_Unload
   InitPluginsDir
