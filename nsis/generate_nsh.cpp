@@ -201,7 +201,8 @@ void push(Kind k, std::size_t n) {
     case kxcall::iocolour: std::printf("  Push %s\n", v.c_str()); break;
     case kxcall::recout: std::printf("  System::Call '*(i 0, i 0) p .s'\n"); break;
     case kxcall::recin:
-      std::printf("  Push `${%s}`\n  Push `%s`\n  System::Call '*(i s, i s) p .s'\n", param(n, true).c_str(), v.c_str());
+      std::printf("  Push `${%s}`\n  Push `%s`\n  System::Call '*(i s, i s) p .s'\n", param(n, true).c_str(),
+                  v.c_str());
       break;
     default: std::printf("  Push `%s`\n", v.c_str()); break;
   }
