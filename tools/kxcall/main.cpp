@@ -24,7 +24,6 @@ namespace {
 
 using kxcall::Export;
 using kxcall::Kind;
-using kxcall::Result;
 
 constexpr int kSucceeded = 0;
 constexpr int kFailed = 1;
@@ -79,46 +78,6 @@ std::wstring hex(std::uint64_t value) {
   return text;
 }
 
-const wchar_t* kind_name(Kind k, bool wide) {
-  switch (k) {
-    case kxcall::s: return wide ? L"wstr" : L"str";
-    case kxcall::filter: return wide ? L"wfilter" : L"filter";
-    case kxcall::i: return L"int";
-    case kxcall::u: return L"uint";
-    case kxcall::dw: return L"dword";
-    case kxcall::w: return L"word";
-    case kxcall::hwnd: return L"hwnd";
-    case kxcall::hmod: return L"hmodule";
-    case kxcall::hicon: return L"hicon";
-    case kxcall::cptr:
-    case kxcall::ptr: return L"address";
-    case kxcall::buf: return wide ? L"out:wbuf[1024]" : L"out:buf[1024]";
-    case kxcall::cap: return L"out:capacity";
-    case kxcall::buf260: return wide ? L"out:wbuf[260]" : L"out:buf[260]";
-    case kxcall::io260: return wide ? L"inout:wbuf[260]" : L"inout:buf[260]";
-    case kxcall::outw: return L"out:word";
-    case kxcall::outi: return L"out:int";
-    case kxcall::iocolour: return L"inout:colorref";
-    case kxcall::recout: return L"out:attachment";
-    case kxcall::recin: return L"attachingThread foregroundThread";
-  }
-  return L"?";
-}
-
-const wchar_t* result_name(Result r) {
-  switch (r) {
-    case kxcall::flag: return L"flag";
-    case kxcall::status: return L"status";
-    case kxcall::hres: return L"hresult";
-    case kxcall::count: return L"count";
-    case kxcall::code: return L"code";
-    case kxcall::arch: return L"code";
-    case kxcall::none: return L"none";
-    case kxcall::addr: return L"address";
-  }
-  return L"?";
-}
-
 // How many command-line words one argument takes.
 int typed_words(Kind k) {
   switch (k) {
@@ -143,9 +102,9 @@ std::wstring signature(const Export& e) {
   std::wstring text = widen(e.name) + L"(";
   for (unsigned k = 0; k < e.count; ++k) {
     if (k != 0) text += L", ";
-    text += kind_name(e.kinds[k], e.wide);
+    text += widen(kxcall::kind_name(e.kinds[k], e.wide));
   }
-  return text + L") -> " + result_name(e.result);
+  return text + L") -> " + widen(kxcall::result_name(e.result));
 }
 
 // Decimal with an optional minus sign, or hexadecimal after 0x; the whole

@@ -1,7 +1,7 @@
 // kxcall's view of the exports: one row per export, the kinds of its
-// arguments and result, and a one-line contract. The rows are checked at
-// compile time against the declarations in the public headers, so the table
-// cannot drift from them.
+// arguments and result, and a one-line contract. The rows (exports.inc) are
+// checked at compile time against the declarations in the public headers, so
+// the table cannot drift from them.
 #pragma once
 
 #include <windows.h>
@@ -11,34 +11,9 @@
 
 #include "KX_Brindel.h"
 #include "KX_Pellam.h"
+#include "kinds.h"
 
 namespace kxcall {
-
-// How kxcall supplies one argument. Text kinds take the export's width.
-enum Kind : unsigned char {
-  s,         // string typed on the command line; ":null" passes a null pointer
-  filter,    // like s, with '|' standing for the NULs of a filter list
-  i,         // int
-  u,         // UINT
-  dw,        // DWORD
-  w,         // WORD
-  hwnd,      // window handle, as a number
-  hmod,      // module or instance handle, as a number
-  hicon,     // icon handle, as a number
-  cptr,      // address, as a number
-  ptr,       // address, as a number
-  buf,       // output text, allocated here; its capacity is the next argument
-  cap,       // capacity of the preceding buf, supplied here
-  buf260,    // output text in a buffer of 260 characters, allocated here
-  io260,     // text typed on the command line into a 260-character buffer, printed after
-  outw,      // WORD written by the export
-  outi,      // int written by the export
-  iocolour,  // COLORREF typed on the command line, printed after
-  recout,    // input attachment record written by the export
-  recin,     // input attachment record typed as two thread ids
-};
-
-enum Result : unsigned char { flag, status, hres, count, code, arch, none, addr };
 
 inline constexpr std::size_t kMaxArgs = 8;
 inline constexpr int kBufCapacity = 1024;
