@@ -62,12 +62,19 @@ const C* shared_dlls_key() noexcept {
   return KX_TEXT(C, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs");
 }
 
-// A value name is used only when it is there and shorter than a path buffer.
-// The scan stops at the capacity, so a hostile name is never read to its end
-// and never reaches the registry.
+// A value name is never composed into a path buffer, so any name the registry
+// can hold is a count, also the long paths of long-path-aware installers:
+// refusing one would read as "no count" and get a file still in use deleted.
+// Wine 8, measured in both widths: names of 16,383 characters are written,
+// read and deleted; at 16,384 the write fails with 87 and the read and the
+// delete with 2; a narrow name of 65,536 characters is written as the key's
+// default value. So a longer name is refused before any registry call, and
+// the scan stops at the limit, never reading a hostile name to its end.
+constexpr std::size_t kValueNameLimit = 16383;  // characters, terminator not counted
+
 template <class C>
 bool name_fits(const C* name) noexcept {
-  return kx::fits(name, static_cast<std::size_t>(kx::kPathCapacity));
+  return kx::fits(name, kValueNameLimit + 1);
 }
 
 template <class C>

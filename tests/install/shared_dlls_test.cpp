@@ -16,6 +16,7 @@
 #include "KX_Pellam.h"
 #include "registry_read.h"
 #include "registry_watch.h"
+#include "support/guard_page.h"
 #include "support/registry_snapshot.h"
 
 namespace {
@@ -238,39 +239,57 @@ TYPED_TEST(SharedDlls, NeitherEndOfTheCountWraps) {
   EXPECT_FALSE(this->stored());
 }
 
-TYPED_TEST(SharedDlls, RefusedNamesTouchNothingAndTheLongestNameIsUsedWhole) {
+// A value name is never composed into a path, so every name the registry can
+// hold is a count, up to 16,383 characters; anything else is refused before
+// any registry call. Each name ends at a no-access page, the unterminated one
+// too: its scan must stop at the limit.
+TYPED_TEST(SharedDlls, EveryNameTheRegistryHoldsIsCountedAndNoOtherTouchesIt) {
   using A = typename TestFixture::A;
   using C = TypeParam;
-  const typename TestFixture::Text too_long(260, C('x')), far_too_long(65536, C('x')), empty;
-  const kxtest::RegistrySnapshot before(kRoot, kKey);
-  {
-    kxtest::RegistryWatch<TypeParam> w;
-    for (const C* bad : {static_cast<const C*>(nullptr), empty.c_str(), too_long.c_str(), far_too_long.c_str()}) {
-      EXPECT_EQ(A::up(bad), 1);
-      EXPECT_EQ(A::down(bad), 1);
-      EXPECT_EQ(A::remove(bad), 1);
-      if (bad != empty.c_str()) {
-        EXPECT_EQ(A::get(bad), -1);
-      }
+  constexpr std::size_t kLimit = 16383;
+  struct Case {
+    std::size_t length;
+    bool terminated = true, null = false;
+  };
+  const Case cases[] = {{300}, {kLimit}, {kLimit + 1}, {65536}, {kLimit + 1, false}, {0}, {0, true, true}};
+  for (const Case& c : cases) {
+    std::wstring wide;
+    if (c.length != 0) {
+      wide = this->wname_;
+      wide.insert(wide.size() - 4, c.length - wide.size(), L'9');
+      this->extra_.push_back(wide);
     }
-    EXPECT_TRUE(w.rec.order().empty()) << w.rec.order().size() << " registry calls, the first " << w.rec.order()[0];
-  }
-  EXPECT_TRUE(kxtest::Unchanged(before));
+    kxtest::GuardBuffer<C> buf(static_cast<int>(c.length + (c.terminated ? 1 : 0)));
+    for (std::size_t i = 0; i < c.length; ++i) buf.data()[i] = static_cast<C>(wide[i]);
+    if (c.terminated) buf.data()[c.length] = 0;
+    const C* const name = c.null ? nullptr : buf.data();
+    const std::string what = std::to_string(c.length) + (c.terminated ? "" : " unterminated") + (c.null ? " null" : "");
+    const auto value = [&] { return kxtest::read_value(kRoot, kKey, wide.c_str()); };
 
-  std::wstring longest = this->wname_;
-  longest.insert(longest.size() - 4, 259 - longest.size(), L'9');
-  ASSERT_EQ(longest.size(), 259u);
-  this->extra_.push_back(longest);
-  const typename TestFixture::Text name = this->t(longest);
-  EXPECT_EQ(A::up(name.c_str()), 0);
-  EXPECT_EQ(A::up(name.c_str()), 0);
-  const auto v = kxtest::read_value(kRoot, kKey, longest.c_str());
-  ASSERT_TRUE(v);
-  EXPECT_EQ(v->as_dword(), 2u);
-  EXPECT_EQ(A::get(name.c_str()), 2);
-  EXPECT_EQ(A::down(name.c_str()), 0);
-  EXPECT_EQ(A::remove(name.c_str()), 0);
-  EXPECT_FALSE(kxtest::read_value(kRoot, kKey, longest.c_str()));
+    if (c.length != 0 && c.length <= kLimit) {
+      EXPECT_EQ(A::up(name), 0) << what;
+      EXPECT_EQ(A::up(name), 0) << what;
+      EXPECT_EQ(value() ? value()->as_dword() : 0u, 2u) << what;
+      EXPECT_EQ(A::get(name), 2) << what;
+      EXPECT_EQ(A::down(name), 0) << what;
+      EXPECT_EQ(value() ? value()->as_dword() : 0u, 1u) << what;
+      EXPECT_EQ(A::remove(name), 0) << what;
+      EXPECT_FALSE(value()) << what;
+      continue;
+    }
+    const kxtest::RegistrySnapshot before(kRoot, kKey);
+    {
+      kxtest::RegistryWatch<C> w;
+      EXPECT_EQ(A::up(name), 1) << what;
+      EXPECT_EQ(A::down(name), 1) << what;
+      EXPECT_EQ(A::remove(name), 1) << what;
+      if (c.length != 0 || c.null) {
+        EXPECT_EQ(A::get(name), -1) << what;  // an empty name reads the default value
+      }
+      EXPECT_TRUE(w.rec.order().empty()) << what << ": " << w.rec.order().size() << " registry calls";
+    }
+    EXPECT_TRUE(kxtest::Unchanged(before)) << what;
+  }
 }
 
 TYPED_TEST(SharedDlls, AnEmptyNameReadsTheDefaultValue) {
