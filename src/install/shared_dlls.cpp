@@ -15,19 +15,24 @@ namespace {
 using kx::kNoCount;
 using kx::kRefused;
 
+// A lock's holder only waits on it and releases it.
+constexpr DWORD kLockAccess = SYNCHRONIZE | MUTEX_MODIFY_STATE;
+
 struct SharedDllsW : kx::RegistryW {
-  static HANDLE open_lock(const wchar_t* name) noexcept { return ::CreateMutexW(nullptr, FALSE, name); }
+  static HANDLE create_lock(const wchar_t* name) noexcept { return ::CreateMutexW(nullptr, FALSE, name); }
+  static HANDLE open_lock(const wchar_t* name) noexcept { return ::OpenMutexW(kLockAccess, FALSE, name); }
 };
 struct SharedDllsA : kx::RegistryA {
-  static HANDLE open_lock(const char* name) noexcept { return ::CreateMutexA(nullptr, FALSE, name); }
+  static HANDLE create_lock(const char* name) noexcept { return ::CreateMutexA(nullptr, FALSE, name); }
+  static HANDLE open_lock(const char* name) noexcept { return ::OpenMutexA(kLockAccess, FALSE, name); }
 };
 
 // A count is read, changed and written back in separate registry calls, so
 // two installers counting the same file at once could both read n and both
 // write n + 1, and a count that is too low gets a file still in use deleted
 // by the next uninstall. Every change of a count therefore holds one named
-// mutex, shared by all processes of the machine (or of the session, where
-// the caller may not create global objects), for the length of the call.
+// mutex, shared by all processes of the machine (or, failing that, of the
+// session), for the length of the call.
 // The stored values stay exactly as they are for installers that do not
 // take it. An owner that died leaves the mutex abandoned, which still
 // grants it; a minute's wait without it gives ERROR_TIMEOUT.
@@ -36,8 +41,15 @@ class CountLock {
   template <class T>
   static LSTATUS take(CountLock& lock) noexcept {
     using C = typename T::Char;
-    lock.mutex_.reset(T::open_lock(KX_TEXT(C, "Global\\KX_Pellam.SharedDLLs")));
-    if (!lock.mutex_) lock.mutex_.reset(T::open_lock(KX_TEXT(C, "Local\\KX_Pellam.SharedDLLs")));
+    // One object for the whole machine whoever made it: CreateMutex asks for
+    // full access to an existing mutex, which a caller of another account
+    // may be denied, so the global object is then opened for waiting and
+    // releasing alone. Only when there is no global object to create or
+    // open does the session's own stand in.
+    const C* const global = KX_TEXT(C, "Global\\KX_Pellam.SharedDLLs");
+    lock.mutex_.reset(T::create_lock(global));
+    if (!lock.mutex_) lock.mutex_.reset(T::open_lock(global));
+    if (!lock.mutex_) lock.mutex_.reset(T::create_lock(KX_TEXT(C, "Local\\KX_Pellam.SharedDLLs")));
     if (!lock.mutex_) return static_cast<LSTATUS>(::GetLastError());
     const DWORD waited = ::WaitForSingleObject(lock.mutex_.get(), 60000);
     if (waited == WAIT_TIMEOUT) return ERROR_TIMEOUT;

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <memory>
 #include <optional>
 #include <thread>
 #include <string>
@@ -17,6 +18,7 @@
 #include "registry_read.h"
 #include "registry_watch.h"
 #include "support/guard_page.h"
+#include "support/recorder.h"
 #include "support/registry_snapshot.h"
 
 namespace {
@@ -289,6 +291,58 @@ TYPED_TEST(SharedDlls, EveryNameTheRegistryHoldsIsCountedAndNoOtherTouchesIt) {
       EXPECT_TRUE(w.rec.order().empty()) << what << ": " << w.rec.order().size() << " registry calls";
     }
     EXPECT_TRUE(kxtest::Unchanged(before)) << what;
+  }
+}
+
+// The count lock is one object for every caller. A caller of another account
+// may be refused CreateMutex on the global object (it asks for full access),
+// which Wine never does, so the recorder answers for it: the global object is
+// then opened with only the rights a lock needs, and the session's own is
+// taken only when that fails too.
+TYPED_TEST(SharedDlls, TheGlobalLockIsOpenedWhenItCannotBeCreated) {
+  using A = typename TestFixture::A;
+  using C = TypeParam;
+  using Create = kxtest::Pick<C, decltype(CreateMutexW), decltype(CreateMutexA)>;
+  using Open = kxtest::Pick<C, decltype(OpenMutexW), decltype(OpenMutexA)>;
+  const auto global = this->t(L"Global\\KX_Pellam.SharedDLLs"), local = this->t(L"Local\\KX_Pellam.SharedDLLs");
+  // Held so that the global object exists for the real OpenMutex.
+  const std::unique_ptr<void, decltype(&CloseHandle)> held(CreateMutexW(nullptr, FALSE, L"Global\\KX_Pellam.SharedDLLs"),
+                                                            &CloseHandle);
+  ASSERT_TRUE(held.get());
+  struct Case {
+    bool create_fails, open_fails;
+    std::vector<std::basic_string<C>> created;  // names given to CreateMutex, in order
+    std::size_t opens;
+  };
+  const Case cases[] = {{false, false, {global}, 0}, {true, false, {global}, 1}, {true, true, {global, local}, 1}};
+  for (const Case& c : cases) {
+    const std::string what = std::string(c.create_fails ? "create fails" : "create works") +
+                             (c.open_fails ? ", open fails" : "");
+    kxtest::Recorder rec(GetModuleHandleW(L"KX_Pellam.dll"));
+    auto& create = rec.hook<Create>("kernel32.dll", kxtest::kWide<C> ? "CreateMutexW" : "CreateMutexA");
+    auto& open = rec.hook<Open>("kernel32.dll", kxtest::kWide<C> ? "OpenMutexW" : "OpenMutexA");
+    create.script = [&](LPSECURITY_ATTRIBUTES, BOOL, const C* name) -> std::optional<HANDLE> {
+      if (!c.create_fails || name == nullptr || global != name) return std::nullopt;
+      SetLastError(ERROR_ACCESS_DENIED);
+      return HANDLE{};
+    };
+    open.script = [&](DWORD, BOOL, const C*) -> std::optional<HANDLE> {
+      if (!c.open_fails) return std::nullopt;
+      SetLastError(ERROR_ACCESS_DENIED);
+      return HANDLE{};
+    };
+    EXPECT_EQ(A::up(this->name()), 0) << what;
+    EXPECT_TRUE(this->holds(1)) << what;
+    std::vector<std::basic_string<C>> created;
+    for (const auto& call : create.calls) created.push_back(std::get<2>(call).value_or(std::basic_string<C>()));
+    EXPECT_EQ(created, c.created) << what;
+    ASSERT_EQ(open.count(), c.opens) << what;
+    for (const auto& call : open.calls) {
+      EXPECT_EQ(std::get<0>(call), static_cast<DWORD>(SYNCHRONIZE | MUTEX_MODIFY_STATE)) << what;
+      EXPECT_EQ(std::get<2>(call), global) << what;
+    }
+    EXPECT_EQ(A::down(this->name()), 0) << what;
+    EXPECT_FALSE(this->stored()) << what;
   }
 }
 
