@@ -306,8 +306,8 @@ TYPED_TEST(SharedDlls, TheGlobalLockIsOpenedWhenItCannotBeCreated) {
   using Open = kxtest::Pick<C, decltype(OpenMutexW), decltype(OpenMutexA)>;
   const auto global = this->t(L"Global\\KX_Pellam.SharedDLLs"), local = this->t(L"Local\\KX_Pellam.SharedDLLs");
   // Held so that the global object exists for the real OpenMutex.
-  const std::unique_ptr<void, decltype(&CloseHandle)> held(CreateMutexW(nullptr, FALSE, L"Global\\KX_Pellam.SharedDLLs"),
-                                                            &CloseHandle);
+  const std::unique_ptr<void, decltype(&CloseHandle)> held(
+      CreateMutexW(nullptr, FALSE, L"Global\\KX_Pellam.SharedDLLs"), &CloseHandle);
   ASSERT_TRUE(held.get());
   struct Case {
     bool create_fails, open_fails;
