@@ -10,6 +10,7 @@
 #include <windows.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <type_traits>
 
 #include "kx/text.h"
@@ -24,14 +25,13 @@ namespace detail {
 template <class C>
 struct Piece {
   const C* text = nullptr;  // a %s piece when set
-  unsigned long long magnitude = 0;
-  bool negative = false;
+  std::uint32_t bits = 0;   // a number's 32 bits, as wsprintf reads them
   bool is_text = false;
 };
 
 template <class C>
 constexpr Piece<C> piece_of(const C* text) noexcept {
-  return Piece<C>{text, 0, false, true};
+  return Piece<C>{text, 0, true};
 }
 
 template <class C, class I>
@@ -39,12 +39,7 @@ constexpr Piece<C> piece_of(I value) noexcept {
   // wsprintf reads every number as 32 bits; a wider one would shift every
   // later argument.
   static_assert(std::is_integral_v<I> && sizeof(I) <= 4, "format: numbers are 32-bit");
-  if constexpr (std::is_signed_v<I>) {
-    const long long v = value;
-    return Piece<C>{nullptr, static_cast<unsigned long long>(v < 0 ? -v : v), v < 0, false};
-  } else {
-    return Piece<C>{nullptr, static_cast<unsigned long long>(value), false, false};
-  }
+  return Piece<C>{nullptr, static_cast<std::uint32_t>(value), false};
 }
 
 inline std::size_t digits(unsigned long long v, unsigned base) noexcept {
@@ -84,16 +79,24 @@ std::size_t measure(const C* pattern, const Piece<C>* pieces, std::size_t count)
         if (!piece.is_text || piece.text == nullptr) return kFormatLimit;
         n = capped_length(piece.text, kFormatLimit);
         break;
+      // The conversion, not the C++ type of the value, decides how its 32
+      // bits are printed: an unsigned 0x80000000 under %d is
+      // "-2147483648", a -1 under %u "4294967295" and under %x "ffffffff".
       case C('d'):
-      case C('i'):
+      case C('i'): {
+        if (piece.is_text) return kFormatLimit;
+        const bool negative = (piece.bits & 0x80000000u) != 0;
+        n = digits(negative ? 0x100000000ull - piece.bits : piece.bits, 10) + (negative ? 1 : 0);
+        break;
+      }
       case C('u'):
         if (piece.is_text) return kFormatLimit;
-        n = digits(piece.magnitude, 10) + (piece.negative ? 1 : 0);
+        n = digits(piece.bits, 10);
         break;
       case C('x'):
       case C('X'):
-        if (piece.is_text || piece.negative) return kFormatLimit;
-        n = digits(piece.magnitude, 16);
+        if (piece.is_text) return kFormatLimit;
+        n = digits(piece.bits, 16);
         break;
       default:
         return kFormatLimit;

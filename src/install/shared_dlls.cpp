@@ -15,19 +15,24 @@ namespace {
 using kx::kNoCount;
 using kx::kRefused;
 
+// A lock's holder only waits on it and releases it.
+constexpr DWORD kLockAccess = SYNCHRONIZE | MUTEX_MODIFY_STATE;
+
 struct SharedDllsW : kx::RegistryW {
-  static HANDLE open_lock(const wchar_t* name) noexcept { return ::CreateMutexW(nullptr, FALSE, name); }
+  static HANDLE create_lock(const wchar_t* name) noexcept { return ::CreateMutexW(nullptr, FALSE, name); }
+  static HANDLE open_lock(const wchar_t* name) noexcept { return ::OpenMutexW(kLockAccess, FALSE, name); }
 };
 struct SharedDllsA : kx::RegistryA {
-  static HANDLE open_lock(const char* name) noexcept { return ::CreateMutexA(nullptr, FALSE, name); }
+  static HANDLE create_lock(const char* name) noexcept { return ::CreateMutexA(nullptr, FALSE, name); }
+  static HANDLE open_lock(const char* name) noexcept { return ::OpenMutexA(kLockAccess, FALSE, name); }
 };
 
 // A count is read, changed and written back in separate registry calls, so
 // two installers counting the same file at once could both read n and both
 // write n + 1, and a count that is too low gets a file still in use deleted
 // by the next uninstall. Every change of a count therefore holds one named
-// mutex, shared by all processes of the machine (or of the session, where
-// the caller may not create global objects), for the length of the call.
+// mutex, shared by all processes of the machine (or, failing that, of the
+// session), for the length of the call.
 // The stored values stay exactly as they are for installers that do not
 // take it. An owner that died leaves the mutex abandoned, which still
 // grants it; a minute's wait without it gives ERROR_TIMEOUT.
@@ -36,8 +41,15 @@ class CountLock {
   template <class T>
   static LSTATUS take(CountLock& lock) noexcept {
     using C = typename T::Char;
-    lock.mutex_.reset(T::open_lock(KX_TEXT(C, "Global\\KX_Pellam.SharedDLLs")));
-    if (!lock.mutex_) lock.mutex_.reset(T::open_lock(KX_TEXT(C, "Local\\KX_Pellam.SharedDLLs")));
+    // One object for the whole machine whoever made it: CreateMutex asks for
+    // full access to an existing mutex, which a caller of another account
+    // may be denied, so the global object is then opened for waiting and
+    // releasing alone. Only when there is no global object to create or
+    // open does the session's own stand in.
+    const C* const global = KX_TEXT(C, "Global\\KX_Pellam.SharedDLLs");
+    lock.mutex_.reset(T::create_lock(global));
+    if (!lock.mutex_) lock.mutex_.reset(T::open_lock(global));
+    if (!lock.mutex_) lock.mutex_.reset(T::create_lock(KX_TEXT(C, "Local\\KX_Pellam.SharedDLLs")));
     if (!lock.mutex_) return static_cast<LSTATUS>(::GetLastError());
     const DWORD waited = ::WaitForSingleObject(lock.mutex_.get(), 60000);
     if (waited == WAIT_TIMEOUT) return ERROR_TIMEOUT;
@@ -62,12 +74,19 @@ const C* shared_dlls_key() noexcept {
   return KX_TEXT(C, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs");
 }
 
-// A value name is used only when it is there and shorter than a path buffer.
-// The scan stops at the capacity, so a hostile name is never read to its end
-// and never reaches the registry.
+// A value name is never composed into a path buffer, so any name the registry
+// can hold is a count, also the long paths of long-path-aware installers:
+// refusing one would read as "no count" and get a file still in use deleted.
+// Wine 8, measured in both widths: names of 16,383 characters are written,
+// read and deleted; at 16,384 the write fails with 87 and the read and the
+// delete with 2; a narrow name of 65,536 characters is written as the key's
+// default value. So a longer name is refused before any registry call, and
+// the scan stops at the limit, never reading a hostile name to its end.
+constexpr std::size_t kValueNameLimit = 16383;  // characters, terminator not counted
+
 template <class C>
 bool name_fits(const C* name) noexcept {
-  return kx::fits(name, static_cast<std::size_t>(kx::kPathCapacity));
+  return kx::fits(name, kValueNameLimit + 1);
 }
 
 template <class C>

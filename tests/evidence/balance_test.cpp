@@ -118,6 +118,8 @@ class Ledger {
     acquiring<decltype(CreateFileA)>("kernel32", "CreateFileA", kHandle, INVALID_HANDLE_VALUE, opened);
     acquiring<decltype(CreateMutexW)>("kernel32", "CreateMutexW", kHandle, HANDLE{}, opened);
     acquiring<decltype(CreateMutexA)>("kernel32", "CreateMutexA", kHandle, HANDLE{}, opened);
+    acquiring<decltype(OpenMutexW)>("kernel32", "OpenMutexW", kHandle, HANDLE{}, opened);
+    acquiring<decltype(OpenMutexA)>("kernel32", "OpenMutexA", kHandle, HANDLE{}, opened);
     releasing<decltype(CloseHandle)>("kernel32", "CloseHandle", kHandle);
     acquiring<decltype(WaitForSingleObject)>(
         "kernel32", "WaitForSingleObject", kLock, WAIT_FAILED,

@@ -1,7 +1,8 @@
 // Many callers at once: eight threads making mixed calls on names of their
-// own, every answer checked against what the same call gives alone; and the
-// library loaded, used and unloaded over and over from several threads,
-// leaving no handle, heap block or loaded module behind.
+// own, every answer checked against what the same call gives alone; several
+// processes counting one shared file's name together; and the library
+// loaded, used and unloaded over and over from several threads, leaving no
+// handle, heap block or loaded module behind.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -9,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cwchar>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -222,6 +224,118 @@ TEST(Stress, AnApplicationKeyIsCreatedAgainWhileItsParentIsBeingRemoved) {
     EXPECT_EQ(close.count(), c.want == 0 ? 1u : 0u) << c.deleted;
   }
   EXPECT_EQ(KX_InstDeleteAppW(L"KXStressRace", L"P", L"K"), 0);
+}
+
+// --- Several processes counting one shared file ----------------------------
+
+// This process and kChildren copies of this executable, each started on the
+// child test below, count one name at once: every process raises it
+// kCountsEach times, the wide and the narrow export in turn, waits until all
+// have, then lowers it as often. Only a lock shared by processes keeps every
+// read-change-write whole.
+constexpr int kChildren = 4, kCountsEach = 400;
+constexpr int kBase = 5;  // a count that stays, so no count-down meets 1
+const wchar_t kProcessShared[] = L"C:\\KXTest\\Stress\\processes.dll";
+const char kProcessSharedA[] = "C:\\KXTest\\Stress\\processes.dll";
+const wchar_t kParentSwitch[] = L"--kx-stress-parent=";
+
+using Owned = std::unique_ptr<void, decltype(&CloseHandle)>;
+Owned owned(HANDLE h) { return Owned(h, &CloseHandle); }
+
+// The named objects through which the processes of one run meet.
+std::wstring meeting(DWORD parent, const wchar_t* what) {
+  return L"Local\\KXStress." + std::to_wstring(parent) + L"." + what;
+}
+
+// The number of calls that did not answer 0.
+int count_in_turns(bool up, int times) {
+  int failed = 0;
+  for (int i = 0; i < times; ++i) {
+    const bool wide = i % 2 == 0;
+    const int r = up ? (wide ? KX_InstCountUpSharedDLLsW(kProcessShared) : KX_InstCountUpSharedDLLsA(kProcessSharedA))
+                     : (wide ? KX_InstCountDownSharedDLLsW(kProcessShared)
+                             : KX_InstCountDownSharedDLLsA(kProcessSharedA));
+    failed += r != 0;
+  }
+  return failed;
+}
+
+// Run only by the parent below, which names itself on the command line.
+TEST(StressChild, DISABLED_CountsTheSharedNameUpThenDown) {
+  const wchar_t* const at = std::wcsstr(GetCommandLineW(), kParentSwitch);
+  ASSERT_NE(at, nullptr) << "started by Stress.SeveralProcessesCountingOneNameLoseNothing only";
+  const DWORD parent = std::wcstoul(at + std::wcslen(kParentSwitch), nullptr, 10);
+  const Owned ready = owned(OpenSemaphoreW(SEMAPHORE_MODIFY_STATE, FALSE, meeting(parent, L"ready").c_str()));
+  const Owned raised = owned(OpenSemaphoreW(SEMAPHORE_MODIFY_STATE, FALSE, meeting(parent, L"raised").c_str()));
+  const Owned start = owned(OpenEventW(SYNCHRONIZE, FALSE, meeting(parent, L"start").c_str()));
+  const Owned lower = owned(OpenEventW(SYNCHRONIZE, FALSE, meeting(parent, L"lower").c_str()));
+  ASSERT_TRUE(ready && raised && start && lower) << GetLastError();
+  ReleaseSemaphore(ready.get(), 1, nullptr);
+  ASSERT_EQ(WaitForSingleObject(start.get(), 60000), WAIT_OBJECT_0);
+  EXPECT_EQ(count_in_turns(true, kCountsEach), 0);
+  ReleaseSemaphore(raised.get(), 1, nullptr);
+  ASSERT_EQ(WaitForSingleObject(lower.get(), 60000), WAIT_OBJECT_0);
+  EXPECT_EQ(count_in_turns(false, kCountsEach), 0);
+}
+
+TEST(Stress, SeveralProcessesCountingOneNameLoseNothing) {
+  const DWORD me = GetCurrentProcessId();
+  const Owned ready = owned(CreateSemaphoreW(nullptr, 0, kChildren, meeting(me, L"ready").c_str()));
+  const Owned raised = owned(CreateSemaphoreW(nullptr, 0, kChildren, meeting(me, L"raised").c_str()));
+  const Owned start = owned(CreateEventW(nullptr, TRUE, FALSE, meeting(me, L"start").c_str()));
+  const Owned lower = owned(CreateEventW(nullptr, TRUE, FALSE, meeting(me, L"lower").c_str()));
+  ASSERT_TRUE(ready && raised && start && lower);
+  KX_InstDeleteSharedDLLsW(kProcessShared);  // what a run cut short left
+  for (int i = 0; i < kBase; ++i) ASSERT_EQ(KX_InstCountUpSharedDLLsW(kProcessShared), 0);
+
+  wchar_t exe[MAX_PATH];
+  ASSERT_GT(GetModuleFileNameW(nullptr, exe, MAX_PATH), 0u);
+  std::wstring command = L"\"" + std::wstring(exe) +
+                         L"\" --gtest_filter=StressChild.* --gtest_also_run_disabled_tests --gtest_brief=1 " +
+                         kParentSwitch + std::to_wstring(me);
+  // Children still running when the test ends early are ended with it.
+  struct Children {
+    std::vector<HANDLE> handles;
+    ~Children() {
+      for (HANDLE h : handles) {
+        if (WaitForSingleObject(h, 0) == WAIT_TIMEOUT) TerminateProcess(h, 99);
+        CloseHandle(h);
+      }
+    }
+  } children;
+  for (int k = 0; k < kChildren; ++k) {
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    ASSERT_TRUE(CreateProcessW(exe, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+        << GetLastError();
+    CloseHandle(pi.hThread);
+    children.handles.push_back(pi.hProcess);
+  }
+  for (int k = 0; k < kChildren; ++k) ASSERT_EQ(WaitForSingleObject(ready.get(), 60000), WAIT_OBJECT_0) << k;
+
+  const auto started = std::chrono::steady_clock::now();
+  SetEvent(start.get());
+  EXPECT_EQ(count_in_turns(true, kCountsEach), 0);
+  for (int k = 0; k < kChildren; ++k) ASSERT_EQ(WaitForSingleObject(raised.get(), 60000), WAIT_OBJECT_0) << k;
+  const int raised_to = KX_InstGetCountSharedDLLsW(kProcessShared);
+  SetEvent(lower.get());
+  EXPECT_EQ(count_in_turns(false, kCountsEach), 0);
+  ASSERT_EQ(WaitForMultipleObjects(kChildren, children.handles.data(), TRUE, 60000), WAIT_OBJECT_0);
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  for (HANDLE h : children.handles) {
+    DWORD code = 1;
+    GetExitCodeProcess(h, &code);
+    EXPECT_EQ(code, 0u) << "a child's own checks failed";
+  }
+  const int lowered_to = KX_InstGetCountSharedDLLsW(kProcessShared);
+  constexpr int kProcesses = kChildren + 1;
+  std::printf("processes: %d processes x %d count-ups then %d count-downs on one name, from %d: %d after the "
+              "ups, %d at the end, %.1f s\n",
+              kProcesses, kCountsEach, kCountsEach, kBase, raised_to, lowered_to, seconds);
+  EXPECT_EQ(raised_to, kBase + kProcesses * kCountsEach);
+  EXPECT_EQ(lowered_to, kBase);
+  EXPECT_EQ(KX_InstDeleteSharedDLLsW(kProcessShared), 0);
 }
 
 // --- Loading and unloading -------------------------------------------------

@@ -5,6 +5,7 @@
 
 #include <string>
 #include <type_traits>
+#include <variant>
 
 #include "kx/text.h"
 #include "kx/twins.h"
@@ -85,6 +86,16 @@ std::basic_string<C> widen(const std::string& s) {
   return std::basic_string<C>(s.begin(), s.end());
 }
 
+// The width's own wsprintf, unchecked: the reference the formatter must match.
+template <class C, class N>
+int raw_format(C* out, const C* pattern, N number) {
+  if constexpr (std::is_same_v<C, wchar_t>) {
+    return wsprintfW(out, pattern, number);
+  } else {
+    return wsprintfA(out, pattern, number);
+  }
+}
+
 // The checked formatter measures first and writes all or nothing: at the
 // exact capacity with a guard page behind it, at wsprintf's 1,024 limit, and
 // for patterns it cannot measure.
@@ -110,20 +121,47 @@ TYPED_TEST(BoundedText, FormatWritesWholeTextsOnlyAndNothingElse) {
   EXPECT_FALSE(T::format(big, 2048, kOne, over.c_str())) << "wsprintf would cut it";
   EXPECT_EQ(big[0], C('#'));
 
+  // Each number goes in with its own C++ type; what wsprintf itself prints
+  // for it is the reference, and the measure must hold at exactly that
+  // length plus the terminator, a guard page right behind.
   struct Case {
     const char* pattern;
-    int number;
+    std::variant<int, unsigned> number;
     const char* want;  // null: refused
   };
   const Case cases[] = {
-      {"%d", -2147483647 - 1, "-2147483648"}, {"%04x", 0x411, "0411"}, {"%x%x", 1, nullptr},
-      {"%s", 1, nullptr},                     {"%f", 1, nullptr},      {"%3d|", 7, "  7|"},
+      {"%d", -2147483647 - 1, "-2147483648"}, {"%04x", 0x411, "0411"},  {"%x%x", 1, nullptr},
+      {"%s", 1, nullptr},                     {"%f", 1, nullptr},       {"%3d|", 7, "  7|"},
+      {"%d", 0x80000000u, "-2147483648"},     {"%i", 0xFFFFFFFFu, "-1"}, {"%u", -1, "4294967295"},
+      {"%x", -1, "ffffffff"},
   };
   for (const Case& c : cases) {
-    C out[32] = {C('#'), C(0)};
     const auto pattern = widen<C>(c.pattern);
-    EXPECT_EQ(T::format(out, 32, pattern.c_str(), c.number), c.want != nullptr) << c.pattern;
-    EXPECT_EQ(std::basic_string<C>(out), widen<C>(c.want != nullptr ? c.want : "#")) << c.pattern;
+    const std::string what = std::string(c.pattern) + (c.number.index() == 0 ? " of an int" : " of an unsigned");
+    std::visit(
+        [&](auto number) {
+          if (c.want == nullptr) {
+            C out[32] = {C('#'), C(0)};
+            EXPECT_FALSE(T::format(out, 32, pattern.c_str(), number)) << what;
+            EXPECT_EQ(out[0], C('#')) << what;
+            return;
+          }
+          C printed[64];
+          const int length = raw_format<C>(printed, pattern.c_str(), number);
+          ASSERT_EQ(std::basic_string<C>(printed), widen<C>(c.want)) << what << ": wsprintf itself";
+          for (const int capacity : {length + 1, length}) {
+            kxtest::GuardBuffer<C> buf(capacity);
+            buf.fill(C('#'));
+            const bool fits = capacity == length + 1;
+            EXPECT_EQ(T::format(buf.data(), capacity, pattern.c_str(), number), fits) << what << ", " << capacity;
+            if (fits) {
+              EXPECT_EQ(std::basic_string<C>(buf.data()), widen<C>(c.want)) << what;
+            } else {
+              EXPECT_EQ(buf.data()[0], C('#')) << what << ": a refusal writes nothing";
+            }
+          }
+        },
+        c.number);
   }
 }
 

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <memory>
 #include <optional>
 #include <thread>
 #include <string>
@@ -16,6 +17,8 @@
 #include "KX_Pellam.h"
 #include "registry_read.h"
 #include "registry_watch.h"
+#include "support/guard_page.h"
+#include "support/recorder.h"
 #include "support/registry_snapshot.h"
 
 namespace {
@@ -238,39 +241,109 @@ TYPED_TEST(SharedDlls, NeitherEndOfTheCountWraps) {
   EXPECT_FALSE(this->stored());
 }
 
-TYPED_TEST(SharedDlls, RefusedNamesTouchNothingAndTheLongestNameIsUsedWhole) {
+// A value name is never composed into a path, so every name the registry can
+// hold is a count, up to 16,383 characters; anything else is refused before
+// any registry call. Each name ends at a no-access page, the unterminated one
+// too: its scan must stop at the limit.
+TYPED_TEST(SharedDlls, EveryNameTheRegistryHoldsIsCountedAndNoOtherTouchesIt) {
   using A = typename TestFixture::A;
   using C = TypeParam;
-  const typename TestFixture::Text too_long(260, C('x')), far_too_long(65536, C('x')), empty;
-  const kxtest::RegistrySnapshot before(kRoot, kKey);
-  {
-    kxtest::RegistryWatch<TypeParam> w;
-    for (const C* bad : {static_cast<const C*>(nullptr), empty.c_str(), too_long.c_str(), far_too_long.c_str()}) {
-      EXPECT_EQ(A::up(bad), 1);
-      EXPECT_EQ(A::down(bad), 1);
-      EXPECT_EQ(A::remove(bad), 1);
-      if (bad != empty.c_str()) {
-        EXPECT_EQ(A::get(bad), -1);
-      }
+  constexpr std::size_t kLimit = 16383;
+  struct Case {
+    std::size_t length;
+    bool terminated = true, null = false;
+  };
+  const Case cases[] = {{300}, {kLimit}, {kLimit + 1}, {65536}, {kLimit + 1, false}, {0}, {0, true, true}};
+  for (const Case& c : cases) {
+    std::wstring wide;
+    if (c.length != 0) {
+      wide = this->wname_;
+      wide.insert(wide.size() - 4, c.length - wide.size(), L'9');
+      this->extra_.push_back(wide);
     }
-    EXPECT_TRUE(w.rec.order().empty()) << w.rec.order().size() << " registry calls, the first " << w.rec.order()[0];
-  }
-  EXPECT_TRUE(kxtest::Unchanged(before));
+    kxtest::GuardBuffer<C> buf(static_cast<int>(c.length + (c.terminated ? 1 : 0)));
+    for (std::size_t i = 0; i < c.length; ++i) buf.data()[i] = static_cast<C>(wide[i]);
+    if (c.terminated) buf.data()[c.length] = 0;
+    const C* const name = c.null ? nullptr : buf.data();
+    const std::string what = std::to_string(c.length) + (c.terminated ? "" : " unterminated") + (c.null ? " null" : "");
+    const auto value = [&] { return kxtest::read_value(kRoot, kKey, wide.c_str()); };
 
-  std::wstring longest = this->wname_;
-  longest.insert(longest.size() - 4, 259 - longest.size(), L'9');
-  ASSERT_EQ(longest.size(), 259u);
-  this->extra_.push_back(longest);
-  const typename TestFixture::Text name = this->t(longest);
-  EXPECT_EQ(A::up(name.c_str()), 0);
-  EXPECT_EQ(A::up(name.c_str()), 0);
-  const auto v = kxtest::read_value(kRoot, kKey, longest.c_str());
-  ASSERT_TRUE(v);
-  EXPECT_EQ(v->as_dword(), 2u);
-  EXPECT_EQ(A::get(name.c_str()), 2);
-  EXPECT_EQ(A::down(name.c_str()), 0);
-  EXPECT_EQ(A::remove(name.c_str()), 0);
-  EXPECT_FALSE(kxtest::read_value(kRoot, kKey, longest.c_str()));
+    if (c.length != 0 && c.length <= kLimit) {
+      EXPECT_EQ(A::up(name), 0) << what;
+      EXPECT_EQ(A::up(name), 0) << what;
+      EXPECT_EQ(value() ? value()->as_dword() : 0u, 2u) << what;
+      EXPECT_EQ(A::get(name), 2) << what;
+      EXPECT_EQ(A::down(name), 0) << what;
+      EXPECT_EQ(value() ? value()->as_dword() : 0u, 1u) << what;
+      EXPECT_EQ(A::remove(name), 0) << what;
+      EXPECT_FALSE(value()) << what;
+      continue;
+    }
+    const kxtest::RegistrySnapshot before(kRoot, kKey);
+    {
+      kxtest::RegistryWatch<C> w;
+      EXPECT_EQ(A::up(name), 1) << what;
+      EXPECT_EQ(A::down(name), 1) << what;
+      EXPECT_EQ(A::remove(name), 1) << what;
+      if (c.length != 0 || c.null) {
+        EXPECT_EQ(A::get(name), -1) << what;  // an empty name reads the default value
+      }
+      EXPECT_TRUE(w.rec.order().empty()) << what << ": " << w.rec.order().size() << " registry calls";
+    }
+    EXPECT_TRUE(kxtest::Unchanged(before)) << what;
+  }
+}
+
+// The count lock is one object for every caller. A caller of another account
+// may be refused CreateMutex on the global object (it asks for full access),
+// which Wine never does, so the recorder answers for it: the global object is
+// then opened with only the rights a lock needs, and the session's own is
+// taken only when that fails too.
+TYPED_TEST(SharedDlls, TheGlobalLockIsOpenedWhenItCannotBeCreated) {
+  using A = typename TestFixture::A;
+  using C = TypeParam;
+  using Create = kxtest::Pick<C, decltype(CreateMutexW), decltype(CreateMutexA)>;
+  using Open = kxtest::Pick<C, decltype(OpenMutexW), decltype(OpenMutexA)>;
+  const auto global = this->t(L"Global\\KX_Pellam.SharedDLLs"), local = this->t(L"Local\\KX_Pellam.SharedDLLs");
+  // Held so that the global object exists for the real OpenMutex.
+  const std::unique_ptr<void, decltype(&CloseHandle)> held(
+      CreateMutexW(nullptr, FALSE, L"Global\\KX_Pellam.SharedDLLs"), &CloseHandle);
+  ASSERT_TRUE(held.get());
+  struct Case {
+    bool create_fails, open_fails;
+    std::vector<std::basic_string<C>> created;  // names given to CreateMutex, in order
+    std::size_t opens;
+  };
+  const Case cases[] = {{false, false, {global}, 0}, {true, false, {global}, 1}, {true, true, {global, local}, 1}};
+  for (const Case& c : cases) {
+    const std::string what = std::string(c.create_fails ? "create fails" : "create works") +
+                             (c.open_fails ? ", open fails" : "");
+    kxtest::Recorder rec(GetModuleHandleW(L"KX_Pellam.dll"));
+    auto& create = rec.hook<Create>("kernel32.dll", kxtest::kWide<C> ? "CreateMutexW" : "CreateMutexA");
+    auto& open = rec.hook<Open>("kernel32.dll", kxtest::kWide<C> ? "OpenMutexW" : "OpenMutexA");
+    create.script = [&](LPSECURITY_ATTRIBUTES, BOOL, const C* name) -> std::optional<HANDLE> {
+      if (!c.create_fails || name == nullptr || global != name) return std::nullopt;
+      SetLastError(ERROR_ACCESS_DENIED);
+      return HANDLE{};
+    };
+    open.script = [&](DWORD, BOOL, const C*) -> std::optional<HANDLE> {
+      if (!c.open_fails) return std::nullopt;
+      SetLastError(ERROR_ACCESS_DENIED);
+      return HANDLE{};
+    };
+    EXPECT_EQ(A::up(this->name()), 0) << what;
+    EXPECT_TRUE(this->holds(1)) << what;
+    std::vector<std::basic_string<C>> created;
+    for (const auto& call : create.calls) created.push_back(std::get<2>(call).value_or(std::basic_string<C>()));
+    EXPECT_EQ(created, c.created) << what;
+    ASSERT_EQ(open.count(), c.opens) << what;
+    for (const auto& call : open.calls) {
+      EXPECT_EQ(std::get<0>(call), static_cast<DWORD>(SYNCHRONIZE | MUTEX_MODIFY_STATE)) << what;
+      EXPECT_EQ(std::get<2>(call), global) << what;
+    }
+    EXPECT_EQ(A::down(this->name()), 0) << what;
+    EXPECT_FALSE(this->stored()) << what;
+  }
 }
 
 TYPED_TEST(SharedDlls, AnEmptyNameReadsTheDefaultValue) {
