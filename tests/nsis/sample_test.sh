@@ -9,8 +9,9 @@ makensis=$1 nsi=$2 include=$3 bin=$4 work=$5 view=$6 windres=$7
 shift 7
 passed=0 failed=0
 check() { # what, condition (shell text)
-  if eval "$2"; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "FAIL [$target]: $1"; fi
+  if eval "$2"; then passed=$((passed + 1)); echo "   ok    $1"; else failed=$((failed + 1)); echo "   FAIL  $1"; fi
 }
+show() { sed 's/^ */            /'; }  # evidence, indented under its proof
 reg_value() { # key, value name ("" = default): its data, "" when missing
   if [ -z "$2" ]; then set -- "$1" /ve; else set -- "$1" /v "$2"; fi
   wine reg query "$@" "/reg:$view" </dev/null 2>/dev/null | tr -d '\r' | sed -n 's/^    .*    REG_[A-Z_]*    //p'
@@ -46,6 +47,7 @@ uninstall() {
 
 mkdir -p "$work"
 for target in "$@"; do
+  echo "== $target: makensis, then kxnotes-$target.exe /S"
   setup="$work/kxnotes-$target.exe"
   "$makensis" -V2 "-DKX_BIN=$bin" "-DKX_TARGET=$target" "-DKX_OUTFILE=$setup" "-X!addincludedir $include" "$nsi" \
     >"$work/makensis-$target.log" 2>&1
@@ -64,6 +66,7 @@ for target in "$@"; do
     '[ "$(reg_value "$entry" DisplayName)" = "KX Sample Notes 1.0" ] &&
      [ "$(reg_value "$entry" UninstallString)" = "\"$dir\\uninst.exe\"" ] &&
      [ "$(reg_value "$entry" DisplayIcon)" = "$dir\\kxnotes.exe" ] && listed'
+  wine reg query "$entry" "/reg:$view" </dev/null 2>/dev/null | tr -d '\r' | grep REG_ | show
   check "KX_Pellam.dll is counted once" '[ "$(reg_value "$counts" "$lib")" = 0x1 ]'
   check "the file type opens with the program" \
     '[ "$(reg_value "$ext_key" "")" = KXSampleNotes.Note ] &&
@@ -71,13 +74,16 @@ for target in "$@"; do
   installed=$(left)
   check "program, DLLs, uninstaller, document and shortcut are in place" \
     '[ $(printf "%s\n" "$installed" | grep -c "/kxnotes.exe$\|/KX_Pellam.dll$\|/KX_Brindel.dll$\|/uninst.exe$\|/Welcome.kxnote$\|/KX Sample Notes.lnk$") = 6 ]'
+  printf '%s\n' "$installed" | grep '/[^/]*\.[A-Za-z]*$' | show
   link="$WINEPREFIX/drive_c/$(printf '%s\n' "$installed" | grep '\.lnk$')"
   info=$(lnkinfo "$link" 2>/dev/null | tr -s '\t' ' ')
   check "lnkinfo reads the shortcut's target, folder and description" \
     'printf "%s\n" "$info" | grep -qxF " Local path : $dir\\kxnotes.exe" &&
      printf "%s\n" "$info" | grep -qxF " Working directory : $dir" &&
      printf "%s\n" "$info" | grep -qxF " Description : Take notes"'
+  printf '%s\n' "$info" | grep '^ \(Local path\|Working directory\|Description\) :' | show
 
+  echo "== $target: the uninstaller the entry names, /S _?=<folder>"
   uninstall
   rc=$?
   check "the uninstaller succeeds" '[ $rc = 0 ]'
@@ -90,7 +96,7 @@ for target in "$@"; do
     '[ -z "$(reg_value "$counts" "$lib")" ] && ! listed && [ -z "$(left)" ]'
 done
 
-# Another product counts the same DLL: the uninstall must keep it.
+echo "== Another product counts the same KX_Pellam.dll: install, uninstall"
 wine reg add "$counts" /v "$lib" /t REG_DWORD /d 1 /f "/reg:$view" </dev/null >/dev/null 2>&1
 wine "$setup" /S </dev/null >/dev/null 2>&1 && uninstall
 check "a DLL another product counts stays, counted once, with KX_Brindel.dll" \
@@ -99,5 +105,5 @@ check "a DLL another product counts stays, counted once, with KX_Brindel.dll" \
 wine reg delete "$counts" /v "$lib" /f "/reg:$view" </dev/null >/dev/null 2>&1
 rm -rf "$WINEPREFIX/drive_c/Program Files"*"/KX Demo Makers"
 
-echo "$passed passed, $failed failed"
+echo "== $passed passed, $failed failed"
 [ "$failed" = 0 ]
