@@ -148,11 +148,13 @@ Section "KX Sample Notes"
   ${Expect} $0 0 "Start-menu shortcut"
 
   ; 7. The installed library's own version strings, kept beside the product's
-  ;    settings. A build without a version resource answers 0 and "".
+  ;    settings. A DLL without a version resource answers 0 (and "").
   ${KX_GetProductName} $0 "$INSTDIR\KX_Pellam.dll" $1
-  ${KX_GetResourceVersionInfo} $0 "$INSTDIR\KX_Pellam.dll" 3 $2   ; 3 = FileVersion
-  DetailPrint "KX_Pellam.dll: product '$1', file version '$2'"
-  WriteRegStr HKLM "${APPKEY}" "Library" "$1 $2"
+  ${If} $0 == 1
+    ${KX_GetResourceVersionInfo} $0 "$INSTDIR\KX_Pellam.dll" 3 $2   ; 3 = FileVersion
+    DetailPrint "KX_Pellam.dll: product '$1', file version '$2'"
+    WriteRegStr HKLM "${APPKEY}" "Library" "$1 $2"
+  ${EndIf}
 
   ; The plug-ins folder is removed when the installer ends: let go of the DLL.
   ${KX_Unload}
