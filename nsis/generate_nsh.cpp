@@ -201,7 +201,8 @@ void push(Kind k, std::size_t n) {
     case kxcall::iocolour: std::printf("  Push %s\n", v.c_str()); break;
     case kxcall::recout: std::printf("  System::Call '*(i 0, i 0) p .s'\n"); break;
     case kxcall::recin:
-      std::printf("  Push `${%s}`\n  Push `%s`\n  System::Call '*(i s, i s) p .s'\n", param(n, true).c_str(), v.c_str());
+      std::printf("  Push `${%s}`\n  Push `%s`\n  System::Call '*(i s, i s) p .s'\n", param(n, true).c_str(),
+                  v.c_str());
       break;
     default: std::printf("  Push `%s`\n", v.c_str()); break;
   }
@@ -306,13 +307,17 @@ const char* const kPrologue = R"(; KX_Pellam.nsh: every export of KX_Pellam.dll 
 ;   arguments in order, as the usage line above each macro names them.
 ; - TEXT and the other input parameters are values: any text, double quotes
 ;   included (they travel on the NSIS stack, never inside the call's text).
-;   The exact text :null passes a null pointer, as the contracts say.
+;   The exact text :null passes a null pointer, as the contracts say. (A
+;   literal typed into the script must not hold a backtick: the macros quote
+;   with them. A variable holding one is fine.)
 ; - FILTER is a file dialog's filter list typed with '|' between its parts,
 ;   e.g. "Text files|*.txt|All files|*.*|"; the macro puts in the NULs.
 ; - *_VAR parameters are variables; OUT_ ones receive text or a number,
 ;   INOUT_ ones hold the initial value and receive the new one. An output
 ;   buffer is the one System::Call allocates, ${NSIS_MAX_STRLEN} characters,
-;   and that size is what the export is told.
+;   and that size is what the export is told. Where a contract below says
+;   "prints", the macro's result or output variables receive it.
+; - Results are decimal numbers, signed: a failed HRESULT is negative.
 ; - The attachment record of KX_AttachInput comes back as two variables, the
 ;   attaching thread's id and the foreground thread's id; KX_DetachInput
 ;   takes the same two numbers.
@@ -333,7 +338,9 @@ Var KX_Module
 
 ; ${KX_Load} FOLDER: extracts both DLLs from FOLDER (known when the installer
 ; is compiled) into $PLUGINSDIR and loads them; the error flag is set when
-; they cannot be loaded, and cleared when they are.
+; they cannot be loaded, and cleared when they are. Unload before the
+; installer ends (e.g. in .onGUIEnd / un.onGUIEnd): a DLL still loaded keeps
+; $PLUGINSDIR from being removed.
 !macro KX_Load _KX_FOLDER
   !insertmacro KX_Unload
   InitPluginsDir

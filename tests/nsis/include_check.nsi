@@ -107,6 +107,9 @@ Section
   !insertmacro Expect "stack and registers untouched" "$r $0 $5 $9 $R0 $R9" "sentinel r0 r5 r9 R0 R9"
 
   ${KX_Unload}
+  System::Call 'kernel32::GetModuleHandle(t "KX_Pellam.dll") p .s'
+  Pop $a
+  !insertmacro Expect "unloaded for good" $a 0
   ${KX_GetDirectoryName} $r "C:\a\b" $a
   IfErrors 0 +2
   StrCpy $a "error flag"

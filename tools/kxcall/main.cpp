@@ -22,7 +22,6 @@ namespace {
 
 using kxcall::Export;
 using kxcall::Kind;
-using kxcall::Result;
 
 constexpr int kSucceeded = 0;
 constexpr int kFailed = 1;
