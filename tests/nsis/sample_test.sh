@@ -16,7 +16,7 @@ reg_value() { # key, value name ("" = default): its data, "" when missing
   if [ -z "$2" ]; then set -- "$1" /ve; else set -- "$1" /v "$2"; fi
   wine reg query "$@" "/reg:$view" </dev/null 2>/dev/null | tr -d '\r' | sed -n 's/^    .*    REG_[A-Z_]*    //p'
 }
-has_key() { wine reg query "$1" "/reg:$view" </dev/null >/dev/null 2>&1; }
+has_key() { wine reg query "$1" "/reg:${2:-$view}" </dev/null >/dev/null 2>&1; }
 listed() { wine uninstaller --list </dev/null 2>/dev/null | tr -d '\r' | grep -qxF 'KX_Sample_Notes|||KX Sample Notes 1.0'; }
 # Everything of the product below C:\ (not following the profile's links home).
 left() { (cd "$WINEPREFIX/drive_c" && find . \( -name 'KX Demo Makers' -o -name 'KX Sample Notes' \) -prune -exec find {} \;); }
@@ -68,6 +68,8 @@ for target in "$@"; do
      [ "$(reg_value "$entry" UninstallString)" = "\"$dir\\uninst.exe\"" ] &&
      [ "$(reg_value "$entry" DisplayIcon)" = "$dir\\kxnotes.exe" ] && listed'
   wine reg query "$entry" "/reg:$view" </dev/null 2>/dev/null | tr -d '\r' | grep REG_ | show
+  check "the entry and the application key are in the $view-bit registry view only" \
+    'has_key "$entry" && has_key "$app_key" && ! has_key "$entry" $((96 - view)) && ! has_key "$app_key" $((96 - view))'
   check "KX_Pellam.dll is counted once" '[ "$(reg_value "$counts" "$lib")" = 0x1 ]'
   check "the file type opens with the program" \
     '[ "$(reg_value "$ext_key" "")" = KXSampleNotes.Note ] &&
