@@ -63,7 +63,8 @@ kx_install_tools() {
     /usr/lib/wine/wine64 wine64 wine wine wineserver wine \
     xvfb-run xvfb xauth xauth \
     lnkinfo liblnk-utils localedef locales \
-    lld-link lld llvm-dlltool llvm zip zip unzip unzip
+    lld-link lld llvm-dlltool llvm zip zip unzip unzip \
+    makensis nsis c++ g++
   # The double-byte code-page tests start a Wine session under this locale.
   if ! locale -a 2>/dev/null | grep -qi '^ja_JP\.utf-\?8$'; then
     localedef -i ja_JP -f UTF-8 ja_JP.UTF-8

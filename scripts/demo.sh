@@ -4,19 +4,24 @@
 # product, each step proved from outside the library (demo/round_trip.sh).
 # --x86 runs the 32-bit build under WoW64; --tour adds the tours of the
 # other families; --dialogs adds them with each common dialog shown for a
-# person to use (the demo is unattended otherwise). Exits 1 when a proof fails.
+# person to use (the demo is unattended otherwise); --nsis runs the same
+# round trip as an NSIS installer and uninstaller (nsis/examples) instead,
+# built for each NSIS target of the build's bitness and proved from outside
+# (tests/nsis/sample_test.sh). Exits 1 when a proof fails.
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 arch=x64
 tour=""
+nsis=""
 for arg in "$@"; do
   case "$arg" in
     --x86) arch=x86 ;;
     --tour) [ -n "$tour" ] || tour="--tour" ;;
     --dialogs) tour="--dialogs" ;;
-    *) echo "usage: $0 [--x86] [--tour] [--dialogs]" >&2; exit 2 ;;
+    --nsis) nsis=1 ;;
+    *) echo "usage: $0 [--x86] [--tour] [--dialogs] [--nsis]" >&2; exit 2 ;;
   esac
 done
-export KX_DEMO_TOUR="$tour"
+export KX_DEMO_TOUR="$tour" KX_DEMO_NSIS="$nsis"
 kx_install_tools
 if [ "$arch" = x86 ] && [ "$KX_RUN_32BIT" != 1 ]; then
   echo "this machine cannot run 32-bit code: the 32-bit demo cannot run here" >&2
@@ -24,11 +29,19 @@ if [ "$arch" = x86 ] && [ "$KX_RUN_32BIT" != 1 ]; then
 fi
 kx_build
 cd "$KX_ROOT/build/$arch"
+export KX_DEMO_ARCH="$arch"
 export WINEPREFIX="$PWD/wineprefix" WINEDEBUG=-all HOME="$PWD/winehome" WINEDLLOVERRIDES="mscoree,mshtml="
 xvfb-run -a -s "-screen 0 1024x768x24" sh -c '
   sh ../../tests/wine-session.sh start
   status=0
-  sh ../../demo/round_trip.sh bin/kx_demo.exe || status=$?
+  if [ -n "$KX_DEMO_NSIS" ]; then
+    if [ "$KX_DEMO_ARCH" = x64 ]; then set -- 64 x86_64-w64-mingw32-windres amd64-unicode
+    else set -- 32 i686-w64-mingw32-windres x86-unicode x86-ansi; fi
+    sh ../../tests/nsis/sample_test.sh makensis "$PWD/../../nsis/examples/kxnotes.nsi" "$PWD/nsis" "$PWD/bin" \
+      "$PWD/nsis-demo" "$@" || status=$?
+  else
+    sh ../../demo/round_trip.sh bin/kx_demo.exe || status=$?
+  fi
   if [ -n "$KX_DEMO_TOUR" ]; then wine bin/kx_demo.exe $KX_DEMO_TOUR || status=$?; fi
   sh ../../tests/wine-session.sh stop
   exit $status'
