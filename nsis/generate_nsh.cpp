@@ -94,19 +94,9 @@ const char* placeholder(Kind k) {
   return "?";
 }
 
-// kxcall types these kinds on its command line; the contract's help text
+// kxcall types some kinds on its command line; the contract's help text
 // names them, in order, before its first colon.
-bool typed(Kind k) {
-  switch (k) {
-    case kxcall::buf:
-    case kxcall::cap:
-    case kxcall::buf260:
-    case kxcall::outw:
-    case kxcall::outi:
-    case kxcall::recout: return false;
-    default: return true;
-  }
-}
+bool typed(Kind k) { return kxcall::typed_words(k) > 0; }
 
 std::vector<std::string> named_arguments(const Row& r) {
   std::vector<std::string> names;

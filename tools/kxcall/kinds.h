@@ -71,4 +71,20 @@ constexpr const char* result_name(Result r) {
   return "?";
 }
 
+// How many command-line words kxcall reads for one argument: the outputs it
+// allocates itself take none. The include's generator names the same typed
+// arguments from the help text, so both read them from here.
+constexpr int typed_words(Kind k) {
+  switch (k) {
+    case buf:
+    case cap:
+    case buf260:
+    case outw:
+    case outi:
+    case recout: return 0;
+    case recin: return 2;
+    default: return 1;
+  }
+}
+
 }  // namespace kxcall

@@ -78,20 +78,6 @@ std::wstring hex(std::uint64_t value) {
   return text;
 }
 
-// How many command-line words one argument takes.
-int typed_words(Kind k) {
-  switch (k) {
-    case kxcall::buf:
-    case kxcall::cap:
-    case kxcall::buf260:
-    case kxcall::outw:
-    case kxcall::outi:
-    case kxcall::recout: return 0;
-    case kxcall::recin: return 2;
-    default: return 1;
-  }
-}
-
 int typed_count(const Export& e) {
   int n = 0;
   for (unsigned k = 0; k < e.count; ++k) n += typed_words(e.kinds[k]);
