@@ -18,7 +18,9 @@ kx_need() {
       echo "missing packages (${missing[*]}); run as root or install them" >&2
       exit 1
     fi
-    apt-get update -qq
+    # One index that a mirror serves mid-sync fails the update but leaves
+    # the others fresh; the install below says whether what we need is there.
+    apt-get update -qq || echo "== apt-get update reported errors; installing from the package lists it has"
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
   fi
 }
@@ -49,8 +51,15 @@ kx_install_wine32() {
   fi
   echo "== Installing: wine32 (i386)"
   dpkg --add-architecture i386
-  apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq wine32 >/dev/null
+  apt-get update -qq || echo "== apt-get update reported errors; installing from the package lists it has"
+  # A mirror whose i386 lists lag behind the installed amd64 libraries can
+  # make wine32 uninstallable for a while. The run then says so and treats
+  # the 32-bit build as one it cannot run, instead of failing before any test.
+  if ! DEBIAN_FRONTEND=noninteractive apt-get install -y -qq wine32 >/dev/null; then
+    KX_NO_32BIT_REASON="wine32 could not be installed from this machine's package lists"
+    echo "== $KX_NO_32BIT_REASON"
+    return 1
+  fi
 }
 
 kx_install_tools() {
@@ -70,11 +79,11 @@ kx_install_tools() {
     localedef -i ja_JP -f UTF-8 ja_JP.UTF-8
   fi
   KX_RUN_32BIT=0
-  if kx_runs_32bit; then
-    kx_install_wine32
+  KX_NO_32BIT_REASON="this machine cannot run 32-bit code"
+  if kx_runs_32bit && kx_install_wine32; then
     KX_RUN_32BIT=1
   fi
-  export KX_RUN_32BIT
+  export KX_RUN_32BIT KX_NO_32BIT_REASON
 }
 
 kx_build() {
