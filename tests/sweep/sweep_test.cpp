@@ -7,7 +7,7 @@
 // the faulting instruction. The registry families must also leave
 // HKLM\SOFTWARE and HKEY_CLASSES_ROOT as they were whenever they refuse.
 //
-// Runs in a Wine prefix of its own, after every other test of the build.
+// Runs in a Wine session of its own: prefix, wineserver and display.
 // With KX_SWEEP_TRACE set it names each export on stderr as it starts, for a
 // run that hangs.
 #include <windows.h>
