@@ -1,31 +1,68 @@
 #!/usr/bin/env bash
 # Builds the 64-bit and the 32-bit DLLs and runs every test of both builds
-# under Wine, inside one Xvfb display: the 32-bit tests as 32-bit processes
-# under WoW64 where this machine runs 32-bit code. Exits non-zero on any
-# failure in either build.
+# under Wine: the 32-bit tests as 32-bit processes under WoW64 where this
+# machine runs 32-bit code. Exits non-zero on any failure in either build.
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 kx_install_tools
 kx_build
 cd "$KX_ROOT"
+
+# The two builds share nothing at run time (each has its own prefixes,
+# wineserver and HOME), so their suites run side by side, each inside an
+# Xvfb display of its own: one build's dialogs and windows never meet the
+# other's. Each suite's output goes to a log that is printed whole when
+# both are done, x64 first.
+#
 # A test that fails is run once more before the run counts it as failed:
 # Wine's folder browser in Xvfb, when a test's process follows certain
 # others, sometimes never applies the initial selection, and a 32-bit test
 # process has been seen to crash in Wine after its tests passed. Both are
 # named in the output; a test that fails twice fails the run.
+#
+# Every test has a CTest time-out, and each suite as a whole has one too
+# (KX_SUITE_LIMIT seconds), so a run that hangs ends as a named failure
+# with the log of what had finished, never as a silent wait.
+limit="${KX_SUITE_LIMIT:-1200}"
+archs=(x64)
+if [ "$KX_RUN_32BIT" = 1 ]; then archs+=(x86); fi
+
+suite() {
+  local arch="$1"
+  timeout --kill-after=20 "$limit" xvfb-run -a -s "-screen 0 1024x768x24" \
+    sh -c "cd build/$arch && exec ctest --output-on-failure -j3 --repeat until-pass:2" \
+    >"build/$arch/suite.log" 2>&1
+}
+
+start=$(date +%s)
+declare -A pid
+for arch in "${archs[@]}"; do
+  suite "$arch" &
+  pid[$arch]=$!
+  # xvfb-run -a takes the first free display number; give the first server
+  # time to claim its number before the second one looks.
+  sleep 3
+done
+
+status=0
+for arch in "${archs[@]}"; do
+  result=0
+  wait "${pid[$arch]}" || result=$?
+  if [ "$arch" = x64 ]; then echo "== x64 tests"; else echo "== x86 tests (32-bit processes under WoW64)"; fi
+  cat "build/$arch/suite.log"
+  if [ "$result" -eq 124 ] || [ "$result" -eq 137 ]; then
+    echo "$arch tests did not finish within $limit s: stopped; the log above ends where they hung"
+    # Whatever the stopped run left behind would hold its prefixes.
+    for prefix in build/$arch/wineprefix*; do WINEPREFIX="$PWD/$prefix" wineserver -k 2>/dev/null || true; done
+  fi
+  [ "$result" -eq 0 ] || status=1
+done
+if [ "$KX_RUN_32BIT" != 1 ]; then
+  echo "32-bit DLL built and inspected but not run: ${KX_NO_32BIT_REASON:-this machine cannot run 32-bit code}."
+fi
+
 # The wall time of both suites is kept in build/suite-wall-time for
 # scripts/bench.sh to report beside its figures.
-exec xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
-  start=$(date +%s)
-  status=0
-  echo "== x64 tests"
-  (cd build/x64 && ctest --output-on-failure -j2 --repeat until-pass:2) || status=1
-  if [ "$KX_RUN_32BIT" = 1 ]; then
-    echo "== x86 tests (32-bit processes under WoW64)"
-    (cd build/x86 && ctest --output-on-failure -j2 --repeat until-pass:2) || status=1
-  else
-    echo "32-bit DLL built and inspected but not run: this machine cannot run 32-bit code."
-  fi
-  seconds=$(( $(date +%s) - start ))
-  echo "== suite wall time: $seconds s (both builds, fresh or kept prefixes as found)"
-  echo "$seconds" > build/suite-wall-time
-  exit $status'
+seconds=$(( $(date +%s) - start ))
+echo "== suite wall time: $seconds s (both builds side by side, fresh or kept prefixes as found)"
+echo "$seconds" > build/suite-wall-time
+exit $status
