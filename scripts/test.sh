@@ -28,7 +28,7 @@ if [ "$KX_RUN_32BIT" = 1 ]; then archs+=(x86); fi
 
 suite() {
   local arch="$1"
-  timeout --kill-after=20 "$limit" xvfb-run -a -s "-screen 0 1024x768x24" \
+  timeout --kill-after=20 "$limit" sh tests/with-display.sh \
     sh -c "cd build/$arch && exec ctest --output-on-failure -j3 --repeat until-pass:2" \
     >"build/$arch/suite.log" 2>&1
 }
@@ -38,9 +38,6 @@ declare -A pid
 for arch in "${archs[@]}"; do
   suite "$arch" &
   pid[$arch]=$!
-  # xvfb-run -a takes the first free display number; give the first server
-  # time to claim its number before the second one looks.
-  sleep 3
 done
 
 status=0
