@@ -18,6 +18,11 @@ ALSA
       wineserver -k 2>/dev/null || true
       rm -rf "$WINEPREFIX"
     fi
+    # A build's prefixes are made one at a time: a fresh tree starts several
+    # sessions at once, and a machine busy with many wineboots has been seen
+    # to leave Wine's folder browser without its initial selection.
+    exec 9>"$(dirname "$WINEPREFIX")/.kx-wineboot.lock"
+    flock 9
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
       wineboot -i </dev/null >/dev/null 2>&1 || true
       wineserver -w
@@ -27,6 +32,8 @@ ALSA
       wineserver -w
       printf '%s\n' "$stamp" > "$WINEPREFIX/.kx-wine-packages"
     fi
+    flock -u 9
+    exec 9>&-
     # A session that is already up (another run in this tree) is reused. The
     # server and Wine's background services (started here by one throwaway
     # program) must not inherit CTest's output pipes, or CTest would wait for
