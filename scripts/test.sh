@@ -33,6 +33,22 @@ suite() {
     >"build/$arch/suite.log" 2>&1
 }
 
+# Every prefix the suites use is made first (a no-op where it is already
+# there and was made under the installed Wine), so that no test runs while
+# Wine builds a prefix beside it: a machine busy with wineboots has been seen
+# to leave Wine's folder browser without its initial selection.
+prepare() {
+  local arch="$1" prefix
+  while read -r prefix; do
+    WINEPREFIX="$PWD/build/$arch/$prefix" HOME="$PWD/build/$arch/${prefix/wineprefix/winehome}" \
+      WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" sh tests/with-display.sh sh tests/wine-session.sh prepare
+  done <"build/$arch/wine-sessions.txt"
+}
+made=$(date +%s)
+for arch in "${archs[@]}"; do prepare "$arch" & done
+wait
+echo "== Wine prefixes ready in $(( $(date +%s) - made )) s"
+
 start=$(date +%s)
 declare -A pid
 for arch in "${archs[@]}"; do

@@ -3,9 +3,10 @@
 # shares: a throwaway prefix inside the build tree, a HOME whose ALSA default
 # is the null device (so Wine has a wave-out device without a sound card), and
 # one persistent wineserver so that each test process starts quickly.
+# prepare only makes the prefix and HOME, when they are missing or stale.
 set -eu
-case "$1" in
-  start)
+prepare() {
+  (
     mkdir -p "$HOME"
     cat > "$HOME/.asoundrc" <<'ALSA'
 pcm.!default { type null }
@@ -33,7 +34,15 @@ ALSA
       printf '%s\n' "$stamp" > "$WINEPREFIX/.kx-wine-packages"
     fi
     flock -u 9
-    exec 9>&-
+  )
+}
+
+case "$1" in
+  prepare)
+    prepare
+    ;;
+  start)
+    prepare
     # A session that is already up (another run in this tree) is reused. The
     # server and Wine's background services (started here by one throwaway
     # program) must not inherit CTest's output pipes, or CTest would wait for
