@@ -6,10 +6,19 @@ KX_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 export KX_ROOT
 
 kx_need() {
-  # command-or-path, Debian package
-  local missing=()
+  # Pairs of what a package provides and the package. What it provides is a
+  # command looked up on PATH alone, or the absolute path of a file the
+  # package ships: never a bare name tested as a path, which a folder of the
+  # repository (cmake/, say) would answer for. A tool that a bare system has
+  # without the package (localedef without the locales' charmaps) is named
+  # by the package's own file instead.
+  local missing=() have
   while [ $# -gt 0 ]; do
-    if ! { command -v "$1" >/dev/null 2>&1 || [ -e "$1" ]; }; then missing+=("$2"); fi
+    case "$1" in
+      /*) have=0; [ -e "$1" ] && have=1 ;;
+      *) have=0; [ -n "$(type -P "$1")" ] && have=1 ;;
+    esac
+    [ "$have" = 1 ] || missing+=("$2")
     shift 2
   done
   if [ ${#missing[@]} -gt 0 ]; then
@@ -63,6 +72,7 @@ kx_install_wine32() {
 }
 
 kx_install_tools() {
+  local began=$SECONDS
   kx_need cmake cmake ninja ninja-build \
     x86_64-w64-mingw32-g++-posix g++-mingw-w64-x86-64-posix \
     i686-w64-mingw32-g++-posix g++-mingw-w64-i686-posix \
@@ -71,7 +81,7 @@ kx_install_tools() {
     /usr/src/googletest/CMakeLists.txt googletest \
     /usr/lib/wine/wine64 wine64 wine wine wineserver wine \
     xvfb-run xvfb xauth xauth \
-    lnkinfo liblnk-utils localedef locales \
+    lnkinfo liblnk-utils /usr/share/i18n/charmaps/UTF-8.gz locales \
     lld-link lld llvm-dlltool llvm zip zip unzip unzip \
     makensis nsis c++ g++
   # The double-byte code-page tests start a Wine session under this locale.
@@ -84,9 +94,11 @@ kx_install_tools() {
     KX_RUN_32BIT=1
   fi
   export KX_RUN_32BIT KX_NO_32BIT_REASON
+  echo "== installs: $((SECONDS - began)) s"
 }
 
 kx_build() {
+  local began=$SECONDS
   cd "$KX_ROOT"
   for preset in x64 x86; do
     if [ ! -f "build/$preset/build.ninja" ]; then
@@ -94,6 +106,7 @@ kx_build() {
     fi
     cmake --build --preset "$preset"
   done
+  echo "== builds: $((SECONDS - began)) s"
   echo "== DLL sizes (bytes)"
   for preset in x64 x86; do
     for dll in KX_Pellam KX_Brindel; do

@@ -13,11 +13,7 @@ cd "$KX_ROOT"
 # other's. Each suite's output goes to a log that is printed whole when
 # both are done, x64 first.
 #
-# A test that fails is run once more before the run counts it as failed:
-# Wine's folder browser in Xvfb, when a test's process follows certain
-# others, sometimes never applies the initial selection, and a 32-bit test
-# process has been seen to crash in Wine after its tests passed. Both are
-# named in the output; a test that fails twice fails the run.
+# A test that fails fails the run: nothing is repeated until it passes.
 #
 # Every test has a CTest time-out, and each suite as a whole has one too
 # (KX_SUITE_LIMIT seconds), so a run that hangs ends as a named failure
@@ -29,14 +25,14 @@ if [ "$KX_RUN_32BIT" = 1 ]; then archs+=(x86); fi
 suite() {
   local arch="$1"
   timeout --kill-after=20 "$limit" sh tests/with-display.sh \
-    sh -c "cd build/$arch && exec ctest --output-on-failure -j3 --repeat until-pass:2" \
+    sh -c "cd build/$arch && exec ctest --output-on-failure -j3" \
     >"build/$arch/suite.log" 2>&1
 }
 
 # Every prefix the suites use is made first (a no-op where it is already
-# there and was made under the installed Wine), so that no test runs while
-# Wine builds a prefix beside it: a machine busy with wineboots has been seen
-# to leave Wine's folder browser without its initial selection.
+# there and was made under the installed Wine; one wineboot per build, the
+# other sessions copies of it: tests/wine-session.sh), so that no test runs
+# while Wine builds a prefix beside it.
 prepare() {
   local arch="$1" prefix
   while read -r prefix; do
@@ -78,4 +74,6 @@ fi
 seconds=$(( $(date +%s) - start ))
 echo "== suite wall time: $seconds s (both builds side by side, fresh or kept prefixes as found)"
 echo "$seconds" > build/suite-wall-time
+# One du for both trees, so that a file linked from several prefixes counts once.
+echo "== disk: $(du -sc build/x64 build/x86 2>/dev/null | awk 'END {printf "%.1f GB", $1 / 1048576}') in both build trees"
 exit $status
