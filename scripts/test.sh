@@ -37,16 +37,25 @@ prepare() {
   local arch="$1" prefix
   while read -r prefix; do
     WINEPREFIX="$PWD/build/$arch/$prefix" HOME="$PWD/build/$arch/${prefix/wineprefix/winehome}" \
-      WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" sh tests/with-display.sh sh tests/wine-session.sh prepare
+      WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" sh tests/with-display.sh sh tests/wine-session.sh prepare ||
+      return 1
   done <"build/$arch/wine-sessions.txt"
 }
 made=$(date +%s)
-for arch in "${archs[@]}"; do prepare "$arch" & done
-wait
+declare -A pid
+for arch in "${archs[@]}"; do
+  prepare "$arch" &
+  pid[$arch]=$!
+done
+for arch in "${archs[@]}"; do
+  if ! wait "${pid[$arch]}"; then
+    echo "the $arch build's Wine prefixes could not be made: no test can run" >&2
+    exit 1
+  fi
+done
 echo "== Wine prefixes ready in $(( $(date +%s) - made )) s"
 
 start=$(date +%s)
-declare -A pid
 for arch in "${archs[@]}"; do
   suite "$arch" &
   pid[$arch]=$!

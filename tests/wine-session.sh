@@ -78,6 +78,13 @@ ALSA
         rm -rf "$template" "$template_home"
         mkdir -p "$template_home"
         boot "$template" "$template_home"
+        # Only a whole prefix is kept: a wineboot that was stopped half-way
+        # leaves a registry without Windows, which no program starts in.
+        if [ ! -f "$template/drive_c/windows/system32/kernel32.dll" ]; then
+          echo "wine-session: wineboot did not make a whole prefix in $template" >&2
+          rm -rf "$template"
+          exit 1
+        fi
         printf '%s\n' "$stamp" > "$template/.kx-wine-packages"
       fi
       rm -rf "$WINEPREFIX"
