@@ -30,7 +30,9 @@ kx_need() {
     # One index that a mirror serves mid-sync fails the update but leaves
     # the others fresh; the install below says whether what we need is there.
     apt-get update -qq || echo "== apt-get update reported errors; installing from the package lists it has"
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
+    # Only what the packages depend on: the recommended extras (GL drivers,
+    # media plug-ins, fonts) are a third of the download and unused here.
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
   fi
 }
 
@@ -64,7 +66,7 @@ kx_install_wine32() {
   # A mirror whose i386 lists lag behind the installed amd64 libraries can
   # make wine32 uninstallable for a while. The run then says so and treats
   # the 32-bit build as one it cannot run, instead of failing before any test.
-  if ! DEBIAN_FRONTEND=noninteractive apt-get install -y -qq wine32 >/dev/null; then
+  if ! DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends wine32 >/dev/null; then
     KX_NO_32BIT_REASON="wine32 could not be installed from this machine's package lists"
     echo "== $KX_NO_32BIT_REASON"
     return 1
