@@ -52,8 +52,12 @@ imports() {
     /The Import Tables/ { inside = 1 }
     /There is an export table|The Export Tables/ { inside = 0 }
     inside && /DLL Name:/ { dll = $3; next }
-    inside && dll != "" && NF == 3 && $1 ~ /^[0-9a-f]+$/ && $2 ~ /^[0-9a-f]+$/ { print dll "!" $3 }'
+    inside && dll != "" && $1 ~ /^[0-9a-f]+$/ && $NF !~ /^([0-9a-f]+|<none>)$/ { print dll "!" $NF }'
 }
+# binutils 2.40 prints an import as "vma hint name", 2.44 as "vma <none> hint
+# name": the name is the last field in both. A list that comes back empty
+# means the format was not understood, and fails rather than reading as
+# "no allocator imported".
 echo "## Allocators in the import tables"
 echo
 echo "| Build | DLL | Allocator imports | C runtime imports |"
@@ -61,6 +65,10 @@ echo "|---|---|---|---|"
 for preset in x64 x86; do
   for dll in KX_Pellam KX_Brindel; do
     list="$(imports "build/$preset/bin/$dll.dll")"
+    if ! printf '%s\n' "$list" | grep -qi '^kernel32\.dll!'; then
+      echo "no imports read from build/$preset/bin/$dll.dll: objdump's output was not understood" >&2
+      status=1
+    fi
     alloc="$(printf '%s\n' "$list" | awk -F'!' -v re="$allocator" '$2 ~ re { print $1 "!" $2 }' | sort | tr '\n' ' ')"
     crt="$(printf '%s\n' "$list" | awk -F'!' 'tolower($1) ~ /^(msvcr|ucrt|api-ms-win-crt)/ { print $2 }' | sort | tr '\n' ' ')"
     unexpected="$(printf '%s\n' "$list" | awk -F'!' -v re="$allocator" -v ok="$expected" '$2 ~ re && $2 !~ ok { print $2 }')"

@@ -10,7 +10,7 @@ build="$1" tag="$2"
 shift 2
 here="$(cd "$(dirname "$0")" && pwd)"
 export WINEPREFIX="$build/wineprefix-$tag" HOME="$build/winehome-$tag"
-export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe="
 exec sh "$here/with-display.sh" sh -c '
   sh "$0" start || exit 1
   status=0
