@@ -73,6 +73,32 @@ TEST(DialogDriver, FailsInsteadOfHanging) {
       "no dialog appeared within 1000 ms");
 }
 
+// A dialog shown by a thread that has fetched no message for over 5 s, and
+// stays busy a moment after showing it, is what a file dialog is on a busy
+// machine; Wine calls such a thread hung, and a read that gave up on hung
+// threads read the caption as empty.
+TEST(DialogDriver, ReadsADialogWhoseThreadWasBusy) {
+  std::wstring caption;
+  {
+    DialogDriver driver([&](Dialog& d) {
+      caption = d.text();
+      d.press(IDOK);
+    });
+    MSG msg;
+    PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE);
+    Sleep(5500);
+    const HWND dialog = CreateWindowExW(0, L"#32770", L"kx busy", WS_POPUP | WS_CAPTION | WS_VISIBLE, 0, 0, 200, 100,
+                                        nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(dialog, nullptr);
+    Sleep(500);
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0 && !(msg.hwnd == dialog && msg.message == WM_COMMAND)) {
+      DispatchMessageW(&msg);
+    }
+    DestroyWindow(dialog);
+  }
+  EXPECT_EQ(caption, L"kx busy");
+}
+
 // ---------------------------------------------------------------------------
 // File dialogs, real.
 
