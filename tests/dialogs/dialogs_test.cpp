@@ -145,14 +145,15 @@ TEST(FileDialogs, InitialNameShowsTypedNameComesBackCancelReturnsZero) {
 // ---------------------------------------------------------------------------
 // Folder browser, real.
 
-std::wstring item_text(HWND tree, HTREEITEM item) {
+std::wstring item_text(const Dialog& d, HWND tree, UINT which) {
+  const auto item = reinterpret_cast<HTREEITEM>(d.send(tree, TVM_GETNEXTITEM, which, 0));
   wchar_t label[MAX_PATH] = {};
   TVITEMW tv{};
   tv.mask = TVIF_TEXT;
   tv.hItem = item;
   tv.pszText = label;
   tv.cchTextMax = MAX_PATH;
-  if (item != nullptr) SendMessageW(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&tv));
+  if (item != nullptr) d.send(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&tv));
   return label;
 }
 
@@ -202,9 +203,9 @@ class FolderBrowser : public ComThread {
           const HWND tree = d.control_of_class(WC_TREEVIEWW);
           // Filling the desktop's tree down to the folder takes Wine
           // seconds when the machine is busy with other tests.
-          kxtest::wait_until([&] { return item_text(tree, TreeView_GetSelection(tree)) == L"inner"; }, 30000);
-          tree_root = item_text(tree, TreeView_GetRoot(tree));
-          selected = item_text(tree, TreeView_GetSelection(tree));
+          kxtest::wait_until([&] { return item_text(d, tree, TVGN_CARET) == L"inner"; }, 30000);
+          tree_root = item_text(d, tree, TVGN_ROOT);
+          selected = item_text(d, tree, TVGN_CARET);
           d.press(c.button);
         }, 60000);
         result = fn(nullptr, nullptr, c.root ? root.c_str() : nullptr, path);
