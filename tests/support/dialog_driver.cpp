@@ -13,17 +13,34 @@ constexpr DWORD kPollMs = 50;
 // After a forced close, how long the modal call gets to return before the
 // process is ended.
 constexpr DWORD kCloseGraceMs = 5000;
+constexpr std::size_t kTextCapacity = 1024;
+
+DWORD ms_until(ULONGLONG deadline) {
+  const ULONGLONG now = ::GetTickCount64();
+  return now < deadline ? static_cast<DWORD>(deadline - now) : 0;
+}
+
+// Waits for the window's thread to answer, however long it is busy, until
+// the deadline. Never SMTO_ABORTIFHUNG: Wine calls a thread hung once it has
+// fetched no message for 5 s and is not waiting for one, which is just what
+// a test thread is while it builds a dialog on a busy machine after seconds
+// spent closing the last one; such a send fails at once, and a read of the
+// dialog's caption and controls then came back empty.
+bool send_by(ULONGLONG deadline, HWND to, UINT message, WPARAM w, LPARAM l, LRESULT* answer) {
+  *answer = 0;
+  // Wine waits without end for a time-out of 0.
+  const DWORD left = ms_until(deadline);
+  if (left == 0) return false;
+  DWORD_PTR result = 0;
+  const bool answered = ::SendMessageTimeoutW(to, message, w, l, SMTO_NORMAL, left, &result) != 0;
+  *answer = answered ? static_cast<LRESULT>(result) : 0;
+  return answered;
+}
 
 std::wstring class_of(HWND window) {
   wchar_t name[256] = {};
   ::GetClassNameW(window, name, 256);
   return name;
-}
-
-std::wstring window_text(HWND window) {
-  wchar_t text[1024] = {};
-  ::SendMessageTimeoutW(window, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 2000, nullptr);
-  return text;
 }
 
 BOOL CALLBACK collect(HWND window, LPARAM out) {
@@ -65,6 +82,17 @@ HWND Dialog::control_of_class(const wchar_t* class_name) const {
   return nullptr;
 }
 
+LRESULT Dialog::send(HWND to, UINT message, WPARAM w, LPARAM l) const {
+  LRESULT answer = 0;
+  if (!send_by(deadline_, to, message, w, l, &answer)) {
+    std::ostringstream out;
+    out << "window of class '" << narrow(class_of(to)) << "' id " << ::GetDlgCtrlID(to) << " did not answer message 0x"
+        << std::hex << message << " within the time limit\n";
+    *problems_ += out.str();
+  }
+  return answer;
+}
+
 void Dialog::missing(int id) const {
   std::ostringstream out;
   out << "no control " << id << " in the dialog:\n" << narrow(describe()) << "\n";
@@ -77,10 +105,16 @@ std::wstring Dialog::text(int id) const {
     missing(id);
     return {};
   }
-  return window_text(c);
+  wchar_t text[kTextCapacity] = {};
+  send(c, WM_GETTEXT, kTextCapacity, reinterpret_cast<LPARAM>(text));
+  return text;
 }
 
-std::wstring Dialog::text() const { return window_text(window_); }
+std::wstring Dialog::text() const {
+  wchar_t text[kTextCapacity] = {};
+  send(window_, WM_GETTEXT, kTextCapacity, reinterpret_cast<LPARAM>(text));
+  return text;
+}
 
 void Dialog::set_text(int id, const std::wstring& text) const {
   HWND c = control(id);
@@ -88,17 +122,24 @@ void Dialog::set_text(int id, const std::wstring& text) const {
     missing(id);
     return;
   }
-  ::SendMessageW(c, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+  send(c, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
 }
 
 void Dialog::press(int id) const {
-  ::PostMessageW(window_, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(control(id)));
+  if (!::PostMessageW(window_, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(control(id)))) {
+    *problems_ += "could not post the press of " + std::to_string(id) + "\n";
+  }
 }
 
 std::wstring Dialog::describe() const {
   std::wostringstream out;
   for (HWND child : descendants(window_)) {
-    out << class_of(child) << L" " << ::GetDlgCtrlID(child) << L" '" << window_text(child) << L"'\n";
+    // A window that does not answer is shown without its text; the reads
+    // that failed have been reported themselves.
+    wchar_t text[kTextCapacity] = {};
+    LRESULT ignored;
+    send_by(deadline_, child, WM_GETTEXT, kTextCapacity, reinterpret_cast<LPARAM>(text), &ignored);
+    out << class_of(child) << L" " << ::GetDlgCtrlID(child) << L" '" << text << L"'\n";
   }
   return out.str();
 }
@@ -127,36 +168,55 @@ DialogDriver::~DialogDriver() {
   if (!problems_.empty()) ADD_FAILURE() << problems_;
 }
 
-HWND DialogDriver::find_dialog() const {
+// A dialog is ready once it is shown, takes input and its thread answers a
+// message sent after that. A thread answers only while it fetches messages,
+// which a modal dialog's thread does once it has built the dialog, so what
+// the script reads is what the dialog shows.
+HWND DialogDriver::find_dialog(ULONGLONG deadline, bool* unanswered) {
   for (HWND window : thread_windows(thread_id_)) {
-    if (::IsWindowVisible(window) && class_of(window) == dialog_class_) return window;
+    if (!::IsWindowVisible(window) || !::IsWindowEnabled(window) || class_of(window) != dialog_class_) continue;
+    LRESULT ignored;
+    if (send_by(deadline, window, WM_NULL, 0, 0, &ignored)) {
+      if (::IsWindowVisible(window)) return window;
+    } else if (::IsWindow(window)) {
+      *unanswered = true;
+    }
   }
   return nullptr;
 }
 
 void DialogDriver::watch() {
-  const ULONGLONG deadline = ::GetTickCount64() + timeout_ms_;
+  const std::string limit = std::to_string(timeout_ms_) + " ms";
+  const ULONGLONG appear_by = ::GetTickCount64() + timeout_ms_;
   HWND dialog = nullptr;
+  bool unanswered = false;
   while (dialog == nullptr) {
     if (::WaitForSingleObject(done_, kPollMs) == WAIT_OBJECT_0) {
       problems_ += "the call returned without showing a dialog";
       return;
     }
-    if (::GetTickCount64() >= deadline) break;
-    dialog = find_dialog();
+    if (::GetTickCount64() >= appear_by) break;
+    dialog = find_dialog(appear_by, &unanswered);
   }
-  if (dialog != nullptr) {
-    Dialog d(dialog, &problems_);
-    script_(d);
-    const ULONGLONG now = ::GetTickCount64();
-    const DWORD left = now < deadline ? static_cast<DWORD>(deadline - now) : 0;
-    if (::WaitForSingleObject(done_, left) == WAIT_OBJECT_0) return;
-    problems_ += "the dialog was still open after " + std::to_string(timeout_ms_) + " ms";
-  } else {
-    problems_ += "no dialog appeared within " + std::to_string(timeout_ms_) + " ms";
+  if (dialog == nullptr) {
+    problems_ += unanswered ? "a dialog appeared but its thread did not answer within " + limit
+                            : "no dialog appeared within " + limit;
+    close_everything();
+    return;
   }
+  // Each stage has the whole limit from its own start: a dialog that was
+  // slow to appear on a busy machine leaves its script no less time, and a
+  // long script leaves the dialog no less time to close (Wine's file dialogs
+  // take seconds to return after their button is pressed).
+  Dialog d(dialog, &problems_, ::GetTickCount64() + timeout_ms_);
+  script_(d);
+  if (::WaitForSingleObject(done_, timeout_ms_) == WAIT_OBJECT_0) return;
+  problems_ += "the dialog was still open " + limit + " after the script ended";
+  close_everything();
+}
 
-  // Unblock the modal call: cancel and close whatever the thread shows.
+// Unblocks the modal call: cancels and closes whatever the thread shows.
+void DialogDriver::close_everything() {
   for (int round = 0; round < 10; ++round) {
     for (HWND window : thread_windows(thread_id_)) {
       ::PostMessageW(window, WM_COMMAND, IDCANCEL, 0);

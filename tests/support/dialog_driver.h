@@ -9,15 +9,20 @@
 //     result = KX_GetSaveFileNameW(...);   // modal: runs until the driver presses OK
 //   }                                       // joins; fails the test if no dialog came
 //
-// A watcher thread looks for a visible top-level window of the constructing
-// thread with the dialog class (#32770 unless told otherwise) and runs the
-// script on it. Presses are posted, never sent, so a message box that a press
-// opens cannot block the watcher. Scripts should only read and act; the test
-// asserts on what they read once the call has returned. If no dialog appears, or the dialog is
-// still open when the time limit runs out, the test fails and the watcher
-// closes every window of the thread, so that the modal call returns; a call
-// that still does not return is ended with the whole process, failing the
-// run instead of hanging it.
+// A watcher thread looks for a visible, enabled top-level window of the
+// constructing thread with the dialog class (#32770 unless told otherwise),
+// waits until that thread answers a message sent to it (the dialog has been
+// built and its thread is taking messages), and runs the script on it.
+// Presses are posted, never sent, so a message box that a press opens cannot
+// block the watcher. Scripts should only read and act; the test asserts on
+// what they read once the call has returned. Every read and write waits for
+// the dialog's answer as long as the time limit allows and reports a dialog
+// that never answers, so nothing reads as empty by mistake. The time limit
+// applies three times over: to the dialog's appearing and answering, to the
+// script, and to the call's return after the script. If one runs out, the
+// test fails and the watcher closes every window of the thread, so that the
+// modal call returns; a call that still does not return is ended with the
+// whole process, failing the run instead of hanging it.
 #pragma once
 
 #include <windows.h>
@@ -32,7 +37,8 @@ namespace kxtest {
 // window tree, since some dialogs nest their controls in child dialogs.
 class Dialog {
  public:
-  Dialog(HWND window, std::string* problems) : window_(window), problems_(problems) {}
+  Dialog(HWND window, std::string* problems, ULONGLONG deadline)
+      : window_(window), problems_(problems), deadline_(deadline) {}
   HWND window() const { return window_; }
 
   // The first descendant with this control id, or null.
@@ -44,6 +50,10 @@ class Dialog {
   void set_text(int id, const std::wstring& text) const;
   // Posts a click of the button with this id (IDOK, IDCANCEL or any other).
   void press(int id) const;
+  // Sends a message to a window of the dialog and returns its answer; a
+  // window that does not answer before the time limit is reported, and 0
+  // returned.
+  LRESULT send(HWND to, UINT message, WPARAM w, LPARAM l) const;
   // Every descendant as "class id 'text'" lines, for failure messages.
   std::wstring describe() const;
 
@@ -52,6 +62,7 @@ class Dialog {
 
   HWND window_;
   std::string* problems_;  // reported by the driver on the test's own thread
+  ULONGLONG deadline_;     // GetTickCount64() by which the script must be done
 };
 
 // Waits until cond() holds or the time runs out; true if it held. For the
@@ -69,7 +80,8 @@ class DialogDriver {
 
  private:
   void watch();
-  HWND find_dialog() const;
+  HWND find_dialog(ULONGLONG deadline, bool* unanswered);
+  void close_everything();
 
   Script script_;
   DWORD timeout_ms_;
