@@ -111,8 +111,8 @@ for target in "$@"; do
     if has_key "$key"; then gone=0; echo "left: $key"; fi
   done
   check "no key of the product is left" '[ $gone = 1 ]'
-  check "no shared count, no listing, no file or folder is left" \
-    '[ -z "$(reg_value "$counts" "$lib")" ] && unlisted && [ -z "$(left)" ]'
+  check "Wine's list of installed programs no longer shows it" 'unlisted'
+  check "no shared count, no file or folder is left" '[ -z "$(reg_value "$counts" "$lib")" ] && [ -z "$(left)" ]'
 done
 
 echo "== Another product counts the same KX_Pellam.dll: install, uninstall"
