@@ -17,5 +17,5 @@ for expected in "$1"/*.expected; do
   checked=$((checked + 1))
 done
 [ "$checked" -gt 0 ] || { echo "no shortcut to check in $1"; exit 1; }
-echo "lnkinfo read $checked shortcut(s) as written"
+[ $status = 0 ] && echo "lnkinfo read $checked shortcut(s) as written"
 exit $status
