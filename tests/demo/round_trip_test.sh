@@ -4,7 +4,7 @@ set -u
 script="$1" demo="$2" view="$3"
 passed=0 failed=0
 check() { # name, condition (shell text)
-  if eval "$2"; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "FAIL: $1 (exit $rc)"; echo "$out"; fi
+  if eval "$2"; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "FAIL: $1 (exit $rc)"; printf '%s\n' "$out"; fi
 }
 run() { out=$("$@" 2>&1 </dev/null); rc=$?; out=$(printf '%s' "$out" | tr -d '\r'); }
 has() { printf '%s\n' "$out" | grep -qF -- "$1"; }

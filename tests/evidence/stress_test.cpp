@@ -415,18 +415,22 @@ bool load_use_unload(const std::wstring& copy, const Reference& ref) {
   return FreeLibrary(dll) && ok;
 }
 
-TEST(Stress, LoadingAndUnloadingFromSeveralThreadsLeavesNothingBehind) {
-  constexpr int kLoaders = 4, kCyclesEach = 50;
-  CreateDirectoryW(L"C:\\KXTest", nullptr);
-  CreateDirectoryW(kFolder, nullptr);
-  const Reference ref = learn_reference();
-  wchar_t original[MAX_PATH];
-  ASSERT_GT(GetModuleFileNameW(GetModuleHandleW(L"KX_Pellam.dll"), original, MAX_PATH), 0u);
-  const std::wstring copy = std::wstring(kFolder) + L"\\KX_PellamCycle.dll";
-  ASSERT_TRUE(CopyFileW(original, copy.c_str(), FALSE));
+// What a run of load cycles left the process holding.
+struct Growth {
+  bool handles_read = false;
+  int handles = 0;
+  HeapUse heap;
+  int failed = 0, unloaded = 0;
+  double seconds = 0;
+};
 
-  // In turns, each cycle loads the copy afresh and unloads it for good; all
-  // at once, the threads' cycles overlap and most loads find it mapped.
+// The cycles of the test below on one module: in turns, each cycle loads it
+// afresh and unloads it for good; all at once, the threads' cycles overlap
+// and most loads find it mapped. The first cycles settle what the system
+// keeps once it has loaded a module at all (its caches, the threads' own
+// records) and are not counted.
+constexpr int kLoaders = 4, kCyclesEach = 50;
+Growth cycled(const std::wstring& module, const std::function<bool()>& cycle) {
   std::mutex turns;
   std::atomic<int> failed{0}, unloaded{0};
   const auto cycles = [&](int each, bool in_turns) {
@@ -436,38 +440,72 @@ TEST(Stress, LoadingAndUnloadingFromSeveralThreadsLeavesNothingBehind) {
         for (int i = 0; i < each; ++i) {
           std::unique_lock<std::mutex> lock(turns, std::defer_lock);
           if (in_turns) lock.lock();
-          failed += !load_use_unload(copy, ref);
-          unloaded += in_turns && GetModuleHandleW(copy.c_str()) == nullptr;
+          failed += !cycle();
+          unloaded += in_turns && GetModuleHandleW(module.c_str()) == nullptr;
         }
       });
     }
     for (auto& thread : threads) thread.join();
   };
-  // The first cycles settle what the system keeps once it has loaded a
-  // module at all (its caches, the threads' own records).
   cycles(5, false);
+  failed = 0;
+  Growth g;
   const int handles_before = process_handles();
   const HeapUse heap_before = heap_use();
   const auto started = std::chrono::steady_clock::now();
   cycles(kCyclesEach, true);
   cycles(kCyclesEach, false);
-  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-  const int handles_after = process_handles();
+  g.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   const HeapUse heap_after = heap_use();
+  g.handles_read = handles_before >= 0;
+  g.handles = process_handles() - handles_before;
+  g.heap = {heap_after.bytes - heap_before.bytes, heap_after.blocks - heap_before.blocks};
+  g.failed = failed.load();
+  g.unloaded = unloaded.load();
+  return g;
+}
 
-  EXPECT_EQ(failed.load(), 0);
-  EXPECT_EQ(unloaded.load(), kLoaders * kCyclesEach) << "cycles in turns that left the copy loaded";
+TEST(Stress, LoadingAndUnloadingFromSeveralThreadsLeavesNothingBehind) {
+  CreateDirectoryW(L"C:\\KXTest", nullptr);
+  CreateDirectoryW(kFolder, nullptr);
+  const Reference ref = learn_reference();
+  wchar_t original[MAX_PATH], exe[MAX_PATH];
+  ASSERT_GT(GetModuleFileNameW(GetModuleHandleW(L"KX_Pellam.dll"), original, MAX_PATH), 0u);
+  ASSERT_GT(GetModuleFileNameW(nullptr, exe, MAX_PATH), 0u);
+  const std::wstring copy = std::wstring(kFolder) + L"\\KX_PellamCycle.dll";
+  ASSERT_TRUE(CopyFileW(original, copy.c_str(), FALSE));
+  // The baseline: the same cycles of a DLL with nothing in it, built like the
+  // library, measure what the loader and the heap keep for any DLL (Wine 8:
+  // 24 bytes; Wine 10: tens of KB).
+  std::wstring empty = exe;
+  empty = empty.substr(0, empty.find_last_of(L'\\') + 1) + L"KX_Empty.dll";
+  const Growth baseline = cycled(empty, [&] {
+    const HMODULE dll = LoadLibraryW(empty.c_str());
+    return dll != nullptr && FreeLibrary(dll);
+  });
+  const Growth library = cycled(copy, [&] { return load_use_unload(copy, ref); });
+
+  for (const auto& [name, g] : {std::pair<const char*, const Growth&>{"empty DLL", baseline}, {"library", library}}) {
+    std::printf("load cycles of the %s: %d threads x %d, in turns and at once = %d cycles (%d of them unloaded "
+                "for good) in %.1f s; %+d handles, %+lld bytes of heap in %+lld blocks\n",
+                name, kLoaders, kCyclesEach, 2 * kLoaders * kCyclesEach, g.unloaded, g.seconds, g.handles,
+                g.heap.bytes, g.heap.blocks);
+    EXPECT_EQ(g.failed, 0) << name;
+    EXPECT_EQ(g.unloaded, kLoaders * kCyclesEach) << name << ": cycles in turns that left it loaded";
+  }
   EXPECT_EQ(GetModuleHandleW(copy.c_str()), nullptr) << "the copy is still loaded";
-  std::printf("load cycles: %d threads x %d, in turns and at once = %d cycles (%d of them unloaded for good) in "
-              "%.1f s; handles %d -> %d; heap %lld -> %lld bytes in %lld -> %lld blocks\n",
-              kLoaders, kCyclesEach, 2 * kLoaders * kCyclesEach, unloaded.load(), seconds, handles_before,
-              handles_after, heap_before.bytes, heap_after.bytes, heap_before.blocks, heap_after.blocks);
-  ASSERT_GE(handles_before, 0) << "the system's handle table could not be read";
-  // A little room for what the test's own threads leave in the system's
-  // keeping; one leaked handle or block per cycle would be 400.
-  EXPECT_LE(handles_after - handles_before, 4);
-  EXPECT_LE(heap_after.blocks - heap_before.blocks, 16);
-  EXPECT_LE(heap_after.bytes - heap_before.bytes, 16 * 1024);
+  ASSERT_TRUE(library.handles_read) << "the system's handle table could not be read";
+  // One leaked handle or block per cycle would be 200 to 400. The room: a
+  // few handles the test's own threads leave in the system's keeping, and on
+  // the heap what Wine 10 keeps even for a DLL that leaks nothing. After the
+  // cycles it holds a few new blocks of 10 to 12 KB each, for the empty DLL
+  // (seen: up to 7, 76 KB in all) as for the library (up to 4, 46 KB), and
+  // not always for both in one run. Room for twice as many blocks as there
+  // are loading threads still stays far below one block per cycle.
+  constexpr long long kKeptBlocks = 2 * kLoaders;
+  EXPECT_LE(library.handles, 4);
+  EXPECT_LE(library.heap.blocks - baseline.heap.blocks, kKeptBlocks);
+  EXPECT_LE(library.heap.bytes - baseline.heap.bytes, kKeptBlocks * 16 * 1024);
   DeleteFileW(copy.c_str());
 }
 

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -295,61 +297,65 @@ TYPED_TEST(Uninstaller, IconFillsOnlyAnEmptyDisplayIcon) {
   EXPECT_TRUE(w.balanced());
 }
 
-// What `uninstaller --list` prints, run inside Wine as a user would.
-std::string list_installed_programs() {
-  SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
-  HANDLE read = nullptr, write = nullptr;
-  if (!CreatePipe(&read, &write, &sa, 0)) return "";
-  SetHandleInformation(read, HANDLE_FLAG_INHERIT, 0);
-  STARTUPINFOW si{};
-  si.cb = sizeof si;
-  si.dwFlags = STARTF_USESTDHANDLES;
-  si.hStdOutput = si.hStdError = write;
-  PROCESS_INFORMATION pi{};
-  wchar_t command[] = L"uninstaller.exe --list";
-  const BOOL started =
-      CreateProcessW(nullptr, command, nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &si, &pi);
-  CloseHandle(write);
-  std::string out;
-  if (started) {
-    // Read until the program has ended and its output is drained, not until
-    // the pipe closes: a service Wine starts on a fresh prefix's first use
-    // may inherit the write end and keep it open for the whole run.
-    const ULONGLONG deadline = GetTickCount64() + 30000;
-    for (bool ended = false; GetTickCount64() < deadline;) {
-      char buf[4096];
-      DWORD avail = 0, n = 0;
-      if (!PeekNamedPipe(read, nullptr, 0, nullptr, &avail, nullptr)) break;
-      if (avail > 0 && ReadFile(read, buf, sizeof buf, &n, nullptr) && n > 0) {
-        out.append(buf, n);
-        continue;
-      }
-      if (ended) break;
-      ended = WaitForSingleObject(pi.hProcess, 50) == WAIT_OBJECT_0;
-    }
-    CloseHandle(pi.hProcess);
-    CloseHandle(pi.hThread);
+// The lines `wine uninstaller --list` prints, run from a shell as a user
+// runs it. Wine 8 writes the list to the program's standard output; Wine 10
+// writes it through Wine's own debug output, the Unix stderr of the process,
+// which no handle a Windows parent gives its child redirects (a pipe or a
+// console got nothing). So a Unix shell runs it, both streams into one file.
+std::vector<std::string> list_installed_programs() {
+  using Spawn = LONG(CDECL*)(char* const*, int);
+  const auto spawn = reinterpret_cast<Spawn>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "__wine_unix_spawnvp")));
+  EXPECT_NE(spawn, nullptr) << "not Wine: no Unix shell to run the uninstaller from";
+  if (spawn == nullptr) return {};
+  const std::string file = "/tmp/kx-uninstaller-list-" + std::to_string(GetCurrentProcessId()) + ".txt";
+  std::string sh = "/bin/sh", c = "-c", command = "wine uninstaller --list </dev/null >\"$0\" 2>&1", at = file;
+  char* const argv[] = {sh.data(), c.data(), command.data(), at.data(), nullptr};
+  EXPECT_EQ(spawn(argv, 1), 0) << "the shell did not run";
+  std::vector<std::string> lines;
+  const std::wstring path = L"Z:" + std::wstring(file.begin(), file.end());
+  std::ifstream in(path.c_str());
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(line);
   }
-  CloseHandle(read);
-  EXPECT_TRUE(started) << GetLastError();
-  return out;
+  in.close();
+  DeleteFileW(path.c_str());
+  return lines;
+}
+
+bool has_line(const std::vector<std::string>& lines, const std::string& line) {
+  return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+std::string joined(const std::vector<std::string>& lines) {
+  std::string all;
+  for (const std::string& line : lines) all += line + "\n";
+  return all;
 }
 
 TEST(UninstallerWitness, WineUninstallerListsTheEntryUntilItIsDeleted) {
-  const std::wstring entry = L"KXTest_Uninst_Witness" + std::to_wstring(GetCurrentProcessId());
-  const std::string line = std::string(entry.begin(), entry.end()) + "|||KX Witness Product";
+  const std::wstring pid = std::to_wstring(GetCurrentProcessId());
+  const std::wstring entry = L"KXTest_Uninst_Witness" + pid, control = L"KXTest_Uninst_Control" + pid;
+  const std::string name(entry.begin(), entry.end()), line = name + "|||KX Witness Product";
+  const std::string control_line = std::string(control.begin(), control.end()) + "|||KX Witness Control";
+  // Written with the plain API, not the library: every reading must show it,
+  // so a reading that shows nothing fails instead of proving an entry gone.
+  kxtest::write_string(kRoot, kPrefix + control, L"DisplayName", L"KX Witness Control");
+  kxtest::write_string(kRoot, kPrefix + control, L"UninstallString", L"C:\\KX\\control.exe");
   ASSERT_EQ(KX_InstRegistUninstallerW(entry.c_str(), L"KX Witness Product", L"C:\\KX\\remove.exe", nullptr,
                                       L"", nullptr, nullptr, nullptr),
             0);
-  std::string listed = list_installed_programs();
-  const size_t at = listed.find(line);
-  EXPECT_NE(at, std::string::npos) << listed;
-  EXPECT_TRUE(at + line.size() < listed.size() && (listed[at + line.size()] == '\r' || listed[at + line.size()] == '\n'))
-      << "the whole display name ends the line";
+  std::vector<std::string> listed = list_installed_programs();
+  EXPECT_TRUE(has_line(listed, control_line)) << joined(listed);
+  EXPECT_TRUE(has_line(listed, line)) << "the whole display name ends the line\n" << joined(listed);
+
   EXPECT_EQ(KX_InstDeleteUninstallerW(entry.c_str()), 0);
   listed = list_installed_programs();
-  EXPECT_EQ(listed.find(std::string(entry.begin(), entry.end())), std::string::npos) << listed;
+  EXPECT_TRUE(has_line(listed, control_line)) << joined(listed);
+  EXPECT_EQ(joined(listed).find(name), std::string::npos) << joined(listed);
   kxtest::remove_tree(kRoot, kPrefix + entry);
+  kxtest::remove_tree(kRoot, kPrefix + control);
 }
 
 }  // namespace

@@ -16,9 +16,13 @@ sed -n "s/^ *System::Call '\(KX_[A-Za-z]*\)::\([A-Za-z0-9_]*\)(\([^)]*\)).*/\1 \
   awk '{ n = ($3 == "") ? 0 : split(substr($0, length($1 $2) + 3), a, ", "); print $1, $2, n }' | sort -u >calls
 
 for module in KX_Pellam KX_Brindel; do
-  "$objdump" -p "$bin/$module.dll" | sed -n '/Ordinal\/Name Pointer/,/^$/s/^\t\[ *[0-9]*\] //p' | sort >exported
+  # The name is each entry's last word: binutils 2.40 prints "[   0] Name",
+  # 2.44 "[   0] +base[   1]  0000 Name".
+  "$objdump" -p "$bin/$module.dll" | sed -n '/Ordinal\/Name Pointer/,/^$/p' |
+    awk '/^\t\[ *[0-9]+\] / { print $NF }' | sort >exported
   awk -v m=$module '$1 == m { print $2 }' calls | sort -u >called
   [ -s exported ] || fail "$module.dll: no export table read"
+  grep -v '^KX_[A-Za-z0-9_]*$' exported | sed "s/^/$module.dll: not an export name: /" >>mismatch
   comm -23 exported called | sed "s/^/$module exports without a macro: /" >>mismatch
   comm -13 exported called | sed "s/^/$module lacks what a macro calls: /" >>mismatch
   implib="$lib32/lib$module.dll.a"

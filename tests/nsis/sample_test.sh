@@ -17,7 +17,17 @@ reg_value() { # key, value name ("" = default): its data, "" when missing
   wine reg query "$@" "/reg:$view" </dev/null 2>/dev/null | tr -d '\r' | sed -n 's/^    .*    REG_[A-Z_]*    //p'
 }
 has_key() { wine reg query "$1" "/reg:${2:-$view}" </dev/null >/dev/null 2>&1; }
-listed() { wine uninstaller --list </dev/null 2>/dev/null | tr -d '\r' | grep -qxF 'KX_Sample_Notes|||KX Sample Notes 1.0'; }
+# Whether Wine's list of installed programs shows the sample: 0 listed, 1 not,
+# 2 not read. Wine 8 prints the list on standard output, Wine 10 through its
+# own debug output on standard error; a reading without the control entry
+# (written with reg.exe, not the library) read nothing and proves nothing.
+listed() {
+  wine uninstaller --list </dev/null >"$work/programs.txt" 2>&1
+  tr -d '\r' <"$work/programs.txt" | grep -qxF 'KX_Sample_Control|||KX Sample Control' ||
+    { echo "   (the list was not read: no control entry)"; return 2; }
+  tr -d '\r' <"$work/programs.txt" | grep -qxF 'KX_Sample_Notes|||KX Sample Notes 1.0'
+}
+unlisted() { listed; [ $? = 1 ]; }
 # Everything of the product below C:\ (not following the profile's links home).
 left() { (cd "$WINEPREFIX/drive_c" && find . \( -name 'KX Demo Makers' -o -name 'KX Sample Notes' \) -prune -exec find {} \;); }
 # The version strings of the DLL as binutils reads them, without Wine.
@@ -29,6 +39,10 @@ lib="$dir\\KX_Pellam.dll"
 cv='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion'
 app_path="$cv\\App Paths\\kxnotes.exe" entry="$cv\\Uninstall\\KX_Sample_Notes" counts="$cv\\SharedDLLs"
 app_key='HKLM\SOFTWARE\KX Demo Makers' ext_key='HKCR\.kxnote' class_key='HKCR\KXSampleNotes.Note'
+
+control='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\KX_Sample_Control'
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/../support/lnkinfo.sh"
 
 # Runs the uninstaller the entry names the way NSIS's own stub runs it: a
 # copy elsewhere, with _?= so that it works on the folder in place and
@@ -46,6 +60,8 @@ uninstall() {
 }
 
 mkdir -p "$work"
+wine reg add "$control" /v DisplayName /d 'KX Sample Control' /f </dev/null >/dev/null 2>&1
+wine reg add "$control" /v UninstallString /d 'C:\control.exe' /f </dev/null >/dev/null 2>&1
 for target in "$@"; do
   echo "== $target: makensis, then kxnotes-$target.exe /S"
   setup="$work/kxnotes-$target.exe"
@@ -79,12 +95,12 @@ for target in "$@"; do
     '[ $(printf "%s\n" "$installed" | grep -c "/kxnotes.exe$\|/KX_Pellam.dll$\|/KX_Brindel.dll$\|/uninst.exe$\|/Welcome.kxnote$\|/KX Sample Notes.lnk$") = 6 ]'
   printf '%s\n' "$installed" | grep '/[^/]*\.[A-Za-z]*$' | show
   link="$WINEPREFIX/drive_c/$(printf '%s\n' "$installed" | grep '\.lnk$')"
-  info=$(lnkinfo "$link" 2>/dev/null | tr -s '\t' ' ')
+  info=$(lnkinfo "$link" 2>/dev/null)
+  lnk_target=$(lnk_field "$info" "Local path") lnk_dir=$(lnk_field "$info" "Working directory")
+  lnk_about=$(lnk_field "$info" Description)
   check "lnkinfo reads the shortcut's target, folder and description" \
-    'printf "%s\n" "$info" | grep -qxF " Local path : $dir\\kxnotes.exe" &&
-     printf "%s\n" "$info" | grep -qxF " Working directory : $dir" &&
-     printf "%s\n" "$info" | grep -qxF " Description : Take notes"'
-  printf '%s\n' "$info" | grep '^ \(Local path\|Working directory\|Description\) :' | show
+    '[ "$lnk_target" = "$dir\\kxnotes.exe" ] && [ "$lnk_dir" = "$dir" ] && [ "$lnk_about" = "Take notes" ]'
+  printf 'Local path : %s\nWorking directory : %s\nDescription : %s\n' "$lnk_target" "$lnk_dir" "$lnk_about" | show
 
   echo "== $target: the uninstaller the entry names, /S _?=<folder>"
   uninstall
@@ -95,8 +111,8 @@ for target in "$@"; do
     if has_key "$key"; then gone=0; echo "left: $key"; fi
   done
   check "no key of the product is left" '[ $gone = 1 ]'
-  check "no shared count, no listing, no file or folder is left" \
-    '[ -z "$(reg_value "$counts" "$lib")" ] && ! listed && [ -z "$(left)" ]'
+  check "Wine's list of installed programs no longer shows it" 'unlisted'
+  check "no shared count, no file or folder is left" '[ -z "$(reg_value "$counts" "$lib")" ] && [ -z "$(left)" ]'
 done
 
 echo "== Another product counts the same KX_Pellam.dll: install, uninstall"
@@ -107,6 +123,7 @@ check "a DLL another product counts stays, counted once, with KX_Brindel.dll" \
    [ "$(left | wc -l)" = 4 ]'
 wine reg delete "$counts" /v "$lib" /f "/reg:$view" </dev/null >/dev/null 2>&1
 rm -rf "$WINEPREFIX/drive_c/Program Files"*"/KX Demo Makers"
+wine reg delete "$control" /f </dev/null >/dev/null 2>&1
 
 echo "== $passed passed, $failed failed"
 [ "$failed" = 0 ]

@@ -2,6 +2,7 @@
 # Reads each shortcut the Wine test left in $1 with lnkinfo and compares its
 # target, arguments, working directory and description with the lines of the
 # .expected file beside it.
+. "$(dirname "$0")/../support/lnkinfo.sh"
 status=0 checked=0
 for expected in "$1"/*.expected; do
   [ -f "$expected" ] || continue
@@ -10,11 +11,11 @@ for expected in "$1"/*.expected; do
   for field in "Local path" "Command line arguments" "Working directory" "Description"; do
     n=$((n + 1))
     want="$(sed -n "${n}p" "$expected" | tr -d '\r')"
-    got="$(printf '%s\n' "$report" | sed -n "s/^[[:space:]]*$field[[:space:]]*: //p" | head -n 1)"
+    got="$(lnk_field "$report" "$field")"
     [ "$got" = "$want" ] || { printf "%s: %s is '%s', expected '%s'\n" "$expected" "$field" "$got" "$want"; status=1; }
   done
   checked=$((checked + 1))
 done
 [ "$checked" -gt 0 ] || { echo "no shortcut to check in $1"; exit 1; }
-echo "lnkinfo read $checked shortcut(s) as written"
+[ $status = 0 ] && echo "lnkinfo read $checked shortcut(s) as written"
 exit $status
