@@ -140,13 +140,14 @@ for nn in "${releases[@]}"; do
       bash -c "cd /root/kx && scripts/$step.sh" >"$log.$step.log" 2>&1 || s=$?
     [ "$s" -eq 0 ] || ok=0
     lines+=("$step.sh: exit $s after $((SECONDS - t)) s; log $log.$step.log")
-    while IFS= read -r l; do lines+=("  $l"); done < <(grep -E '^== (installs: |builds: |Wine prefixes ready in |suite wall time: )' "$log.$step.log" || true)
+    while IFS= read -r l; do lines+=("  $l"); done < <(grep -E '^== (installs: |builds: |Wine prefixes ready in |suite wall time: |disk: )' "$log.$step.log" || true)
   done
   lines+=("demo's last line: $(tail -n 1 "$log.demo.log")")
   while IFS= read -r l; do lines+=("$l"); done < <(awk '
     /^== x64 tests/ { a = "x64" } /^== x86 tests/ { a = "x86" }
     /^[0-9]+% tests passed/ { print a " tests: " $0 }
-    /^32-bit DLL built and inspected but not run/' "$log.test.log")
+    /^32-bit DLL built and inspected but not run/ { print; n++ } /% tests passed/ { n++ }
+    END { if (!n) print "no CTest summary: the suites did not run" }' "$log.test.log")
   release "$root"
   current=""
   lines+=("disk: clone with build trees $(du -sh "$root/root/kx" | cut -f1), chroot $(du -shx "$root" | cut -f1)")
