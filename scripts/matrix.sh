@@ -71,9 +71,11 @@ child=""
 # shellcheck disable=SC2317  # run by the traps
 cleanup() { if [ -n "$current" ]; then release "$current"; current=""; fi; }
 trap cleanup EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM
-trap 'exit 129' HUP
+# shellcheck disable=SC2317  # run by the traps
+stop() { echo "== stopped by SIG$1: the chroot is released" >&2; exit "$2"; }
+trap 'stop INT 130' INT
+trap 'stop TERM 143' TERM
+trap 'stop HUP 129' HUP
 
 # A command in a session of its own, waited for so that a signal reaches the
 # trap at once rather than when the command ends; the trap ends the session.
