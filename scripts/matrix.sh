@@ -140,8 +140,11 @@ for nn in "${releases[@]}"; do
   git clone -q --no-checkout "$src" "$root/root/kx"
   git -C "$root/root/kx" checkout -q --detach "$sha"
 
-  # A run stopped during the installs leaves dpkg half done; apt would refuse.
-  run /dev/null chroot "$root" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin dpkg --configure -a
+  # A run stopped during the installs leaves packages half unpacked or
+  # unconfigured, which apt refuses to work beside; whatever this cannot
+  # mend, demo.sh's own install then names.
+  run /dev/null chroot "$root" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin DEBIAN_FRONTEND=noninteractive \
+    sh -c 'dpkg --configure -a && apt-get install -f -y -qq' || true
   lines=()
   ok=1
   for step in demo test; do
