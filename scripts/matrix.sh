@@ -77,9 +77,18 @@ trap 'stop INT 130' INT
 trap 'stop TERM 143' TERM
 trap 'stop HUP 129' HUP
 
-# A command in a session of its own, waited for so that a signal reaches the
-# trap at once rather than when the command ends; the trap ends the session.
-run() { setsid "$@" & child=$!; local s=0; wait "$child" || s=$?; child=""; return "$s"; }
+# A command in a session of its own, its output into a file, waited for so
+# that a signal reaches the trap at once rather than when the command ends
+# (and the trap's own words reach the terminal); the trap ends the session.
+run() {
+  local out="$1" s=0
+  shift
+  setsid "$@" >"$out" 2>&1 &
+  child=$!
+  wait "$child" || s=$?
+  child=""
+  return "$s"
+}
 
 command -v debootstrap >/dev/null || {
   apt-get update -qq || true
@@ -111,8 +120,8 @@ for nn in "${releases[@]}"; do
     echo "== debian-$nn: debootstrap $suite from $url (log: $base/debootstrap-$nn.log)"
     rm -rf --one-file-system "$root"
     t=$SECONDS
-    run debootstrap --variant=minbase --include=git,ca-certificates,procps,psmisc,file \
-      "$suite" "$root" "$url" >"$base/debootstrap-$nn.log" 2>&1 ||
+    run "$base/debootstrap-$nn.log" debootstrap --variant=minbase \
+      --include=git,ca-certificates,procps,psmisc,file "$suite" "$root" "$url" ||
       { echo "debootstrap failed: see $base/debootstrap-$nn.log" >&2; exit 1; }
     release "$root"
     touch "$root/.kx-debootstrap-done"
@@ -131,15 +140,18 @@ for nn in "${releases[@]}"; do
   git clone -q --no-checkout "$src" "$root/root/kx"
   git -C "$root/root/kx" checkout -q --detach "$sha"
 
-  # A run stopped during the installs leaves dpkg half done; apt would refuse.
-  run chroot "$root" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin dpkg --configure -a >/dev/null
+  # A run stopped during the installs leaves packages half unpacked or
+  # unconfigured, which apt refuses to work beside; whatever this cannot
+  # mend, demo.sh's own install then names.
+  run /dev/null chroot "$root" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin DEBIAN_FRONTEND=noninteractive \
+    sh -c 'dpkg --configure -a && apt-get install -f -y -qq' || true
   lines=()
   ok=1
   for step in demo test; do
     t=$SECONDS
     s=0
-    run chroot "$root" /usr/bin/env -i HOME=/root LANG=C.UTF-8 PATH=/usr/sbin:/usr/bin:/sbin:/bin \
-      bash -c "cd /root/kx && scripts/$step.sh" >"$log.$step.log" 2>&1 || s=$?
+    run "$log.$step.log" chroot "$root" /usr/bin/env -i HOME=/root LANG=C.UTF-8 \
+      PATH=/usr/sbin:/usr/bin:/sbin:/bin bash -c "cd /root/kx && scripts/$step.sh" || s=$?
     [ "$s" -eq 0 ] || ok=0
     lines+=("$step.sh: exit $s after $((SECONDS - t)) s; log $log.$step.log")
     while IFS= read -r l; do lines+=("  $l"); done < <(grep -E '^== (installs: |builds: |Wine prefixes ready in |suite wall time: |disk: )' "$log.$step.log" || true)
