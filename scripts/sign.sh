@@ -16,19 +16,12 @@ kx_need osslsigncode osslsigncode
 
 pe_files() { find "$1" -type f \( -iname '*.dll' -o -iname '*.exe' \) | sort; }
 
-# The PE checksum, a function of the rest of the file, sits 64 bytes into the
-# optional header. The linker leaves it 0; osslsigncode fills it in when it
-# signs and again when it removes a signature, so it is put back to 0.
-zero_checksum() {
-  local pe
-  pe="$(od -An -t u4 -j 60 -N 4 "$1" | tr -d ' ')"
-  printf '\0\0\0\0' | dd of="$1" bs=1 seek=$((pe + 24 + 64)) conv=notrunc status=none
-}
-
 if [ "${1:-}" = --remove ] && [ $# = 2 ]; then
   pe_files "$2" | while read -r file; do
+    # The signature comes off whole and the PE checksum is computed again, as
+    # the linker computed it: the files' sizes are multiples of 512, so
+    # signing added no padding that would stay behind.
     osslsigncode remove-signature -in "$file" -out "$file.unsigned" >/dev/null
-    zero_checksum "$file.unsigned"
     mv "$file.unsigned" "$file"
   done
   exit 0

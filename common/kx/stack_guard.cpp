@@ -24,7 +24,9 @@ uintptr_t __stack_chk_guard = 0xBB40E64Eu;
 }
 }
 
-namespace kx {
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID);
+
+namespace {
 
 __attribute__((no_stack_protector)) void seed_stack_guard() noexcept {
   uintptr_t seed = 0;
@@ -42,4 +44,13 @@ __attribute__((no_stack_protector)) void seed_stack_guard() noexcept {
   __stack_chk_guard = seed;
 }
 
-}  // namespace kx
+}  // namespace
+
+// Seeded once, on the process attach, before any protected function of the
+// module has run; a later reseeding would fail every frame already on a
+// stack. Unprotected itself: its frame is the one that sees the canary change.
+extern "C" __attribute__((no_stack_protector)) BOOL WINAPI KxDllEntry(HINSTANCE instance, DWORD reason,
+                                                                      LPVOID reserved) {
+  if (reason == DLL_PROCESS_ATTACH) seed_stack_guard();
+  return DllMain(instance, reason, reserved);
+}

@@ -3,15 +3,11 @@
 // of every function with an array or an address-taken local; mingw's libssp
 // would supply it, but seeds it from a C runtime constructor (which these
 // DLLs never run) and reports through the C runtime's stdio. Each DLL
-// defines its own instead (stack_guard.cpp) and seeds it from its entry.
+// links its own instead (stack_guard.cpp), with the entry point that seeds
+// it: KxDllEntry, which the loader calls in DllMain's place and which then
+// hands every notification to DllMain, as a C runtime's DLL start-up would.
 #pragma once
 
 #include <windows.h>
 
-namespace kx {
-
-// Called once, from DLL_PROCESS_ATTACH, before any protected function of the
-// module has run; reseeding later would fail every frame already on a stack.
-void seed_stack_guard() noexcept;
-
-}  // namespace kx
+extern "C" BOOL WINAPI KxDllEntry(HINSTANCE instance, DWORD reason, LPVOID reserved);
