@@ -38,7 +38,7 @@ fi
 # then signs the same bytes into the same bytes (RSA signatures are
 # deterministic; a timestamp is not).
 when=()
-[ -n "${SOURCE_DATE_EPOCH:-}" ] && when=(-st "$SOURCE_DATE_EPOCH")
+[ -n "${SOURCE_DATE_EPOCH:-}" ] && when=(-time "$SOURCE_DATE_EPOCH")
 stamp=()
 [ -n "${KX_SIGN_TIMESTAMP:-}" ] && stamp=(-ts "$KX_SIGN_TIMESTAMP")
 count=0
