@@ -32,7 +32,7 @@ __attribute__((no_stack_protector)) void seed_stack_guard() noexcept {
   uintptr_t seed = 0;
   if (!RtlGenRandom(&seed, sizeof seed) || seed == 0) {
     // Without the system's generator, what differs from load to load: the
-    // time, the counter, the process and thread, and where the module lies.
+    // time, the counter, the process and thread, and where the stack lies.
     FILETIME time;
     ::GetSystemTimeAsFileTime(&time);
     LARGE_INTEGER counter;
