@@ -46,12 +46,10 @@ for target in "$@"; do
 
   (cd "$work/current" && wine "$setup" /S /PHASE=load </dev/null >/dev/null 2>&1)
   log=$(tr -d '\r' <"$work/downloads/load.log" 2>/dev/null)
-  plugins=$(printf '%s\n' "$log" | sed -n 's/^plug-ins: //p')
-  brindel=$(printf '%s\n' "$log" | sed -n 's/^brindel: //p')
-  check "the installer reports its plug-ins folder and the loaded KX_Brindel.dll" \
-    '[ -n "$plugins" ] && [ -n "$brindel" ]' || printf '%s\n' "$log"
-  check "KX_Brindel.dll came from the plug-ins folder ($brindel)" \
-    '[ "$(printf %s "$brindel" | tr A-Z a-z)" = "$(printf %s "$plugins\\KX_Brindel.dll" | tr A-Z a-z)" ]'
+  folder=$(printf '%s\n' "$log" | sed -n 's/^folder: //p')
+  exedir=$(printf '%s\n' "$log" | sed -n 's/^exedir: //p')
+  check "the call through KX_Brindel.dll answers the installer's folder ($folder)" \
+    '[ -n "$exedir" ] && [ "$folder" = "$exedir" ] && printf "%s\n" "$log" | grep -qx "result: 1"' || printf '%s\n' "$log"
   check "neither planted KX_Brindel.dll was loaded" \
     '[ ! -e "$work/downloads/KX_Brindel.dll.loaded" ] && [ ! -e "$work/current/KX_Brindel.dll.loaded" ]'
 
