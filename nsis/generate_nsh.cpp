@@ -613,17 +613,20 @@ const char* const kPrologue = R"nsh(; KX_Pellam.nsh: every export of KX_Pellam.d
 !define KX_InstProductIconFile "!insertmacro KX_InstProductIconFile"
 !macro _KX_InstProductIconFile
   !insertmacro _KX_Var _KX_I
+  !define /redef _KX_V ${__COUNTER__}
   ; DONT_RESOLVE_DLL_REFERENCES: mapped as a module, its code never run.
   System::Call 'kernel32::LoadLibraryEx(t s, p 0, i 1) p .s'
   Pop $_KX_I
-  StrCmp $_KX_I 0 0 +4
-  Pop $_KX_I
-  Push 0
-  Goto +5
+  StrCmp $_KX_I 0 _kx_${_KX_V}_unmapped
   Push $_KX_I
   ${CallArtificialFunction} KX_InstMsiProductIcon_
-  Exch
-  System::Call 'kernel32::FreeLibrary(p s)'
+  System::Call 'kernel32::FreeLibrary(p $_KX_I)'
+  Goto _kx_${_KX_V}_done
+  _kx_${_KX_V}_unmapped:
+  Pop $_KX_I
+  Push 0
+  _kx_${_KX_V}_done:
+  !undef _KX_V
 !macroend
 
 !macro _KX_LoadFrom
@@ -701,22 +704,31 @@ const char* const kPrologue = R"nsh(; KX_Pellam.nsh: every export of KX_Pellam.d
 
 ; Loads KX_Pellam.dll for one call, or goes to the refusal.
 !macro _KX_Enter
-  StrCmp $KX_Folder "" _kx_${_KX_U}_unloaded
-  Push "$KX_Folder\KX_Pellam.dll"
-  System::Call 'kernel32::LoadLibraryEx(t s, p 0, i 0x8) p .s'
+  ${CallArtificialFunction} _KX_Handle
   Pop $_KX_H
   StrCmp $_KX_H 0 _kx_${_KX_U}_unloaded
+!macroend
+!macro _KX_Handle
+  StrCmp $KX_Folder "" 0 +3
+  Push 0
+  Return
+  Push "$KX_Folder\KX_Pellam.dll"
+  System::Call 'kernel32::LoadLibraryEx(t s, p 0, i 0x8) p .s'
 !macroend
 
 ; Pushes a block holding the text, or 0 for :null.
 !macro _KX_Text _KX_V _KX_N
-  StrCmpS `${_KX_V}` ":null" 0 _kx_${_KX_U}_text${_KX_N}
-  Push 0
-  Goto _kx_${_KX_U}_pushed${_KX_N}
-  _kx_${_KX_U}_text${_KX_N}:
   Push `${_KX_V}`
+  ${CallArtificialFunction} _KX_Block
+!macroend
+!macro _KX_Block
+  !insertmacro _KX_Var _KX_B
+  Pop $_KX_B
+  StrCmpS $_KX_B ":null" 0 +3
+  Push 0
+  Return
+  Push $_KX_B
   System::Call '*(&t${NSIS_MAX_STRLEN} s) p .s'
-  _kx_${_KX_U}_pushed${_KX_N}:
 !macroend
 
 ; Pushes a block holding the filter list with its '|' turned into NULs and a

@@ -76,6 +76,8 @@ Section
   Pop $a
   Pop $b
   !insertmacro Expect "nothing loaded between calls" "$a|$b|$KX_Folder|$KX_Error" "0|0|$PLUGINSDIR|0"
+  ${KX_InstProductIconFile} $r "$PLUGINSDIR\none.exe" "KX include check"
+  !insertmacro Expect "icon from a file that is not there" $r 0
   ${KX_InstGetCountSharedDLLs} $r "C:\kx include check\none.dll"
   !insertmacro Expect "signed result" $r -1
 
