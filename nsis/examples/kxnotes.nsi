@@ -78,17 +78,10 @@ Function .onInit
     Abort
   ${EndIf}
 
-  ; Platform check first. The 32-bit and the 64-bit editions answer to
-  ; different predicates, so ask which one this is before asking the version.
-  ${KX_QueryArchitecture} $0
-  ${If} $0 == 0
-    ${KX_IsPlatformXP_Later} $1 -1
-  ${Else}
-    ${KX_IsPlatformXP_x64_Later} $1 -1
-  ${EndIf}
-  ${If} $1 != 1
-    ${KX_Unload}
-    MessageBox MB_ICONSTOP "${PRODUCT} needs Windows XP or later (workstation)." /SD IDOK
+  ; Platform check first: XP or later, in any of its editions (32-bit,
+  ; x64, server). An Abort needs no ${KX_Unload}: nothing stays loaded.
+  ${IfNot} ${KX_AtLeastXP}
+    MessageBox MB_ICONSTOP "${PRODUCT} needs Windows XP or later." /SD IDOK
     Abort
   ${EndIf}
 
@@ -121,14 +114,12 @@ Section "KX Sample Notes"
   ${Expect} $0 0 "Application key"
 
   ; 3. The installed-programs entry runs the NSIS uninstaller. DisplayIcon is
-  ;    written empty and filled from a module the library is handed: the
-  ;    installed program, mapped without being run.
+  ;    written empty and filled with the installed program's path (not the
+  ;    setup program's, which KX_InstMsiProductIcon's 0 would name).
   ${KX_InstRegistUninstaller} $0 "${ENTRY}" "${PRODUCT} ${VERSION}" '"$INSTDIR\uninst.exe"' \
       "${VENDOR}" "" "${VERSION}" "$INSTDIR\" "https://www.example.com/kx-sample-notes"
   ${Expect} $0 0 "Uninstall entry"
-  System::Call 'kernel32::LoadLibraryEx(t "$INSTDIR\${EXE}", p 0, i 1) p .r1' ; DONT_RESOLVE_DLL_REFERENCES
-  ${KX_InstMsiProductIcon} $0 $1 "${ENTRY}"
-  System::Call 'kernel32::FreeLibrary(p r1)'
+  ${KX_InstProductIconFile} $0 "$INSTDIR\${EXE}" "${ENTRY}"
   ${Expect} $0 1 "Uninstall entry icon"
 
   ; 4. KX_Pellam.dll may be shared with other products: count this one in.
@@ -155,9 +146,6 @@ Section "KX Sample Notes"
     DetailPrint "KX_Pellam.dll: product '$1', file version '$2'"
     WriteRegStr HKLM "${APPKEY}" "Library" "$1 $2"
   ${EndIf}
-
-  ; The plug-ins folder is removed when the installer ends: let go of the DLL.
-  ${KX_Unload}
 SectionEnd
 
 Function un.onInit
@@ -188,7 +176,7 @@ Section "Uninstall"
 
   ; 4. Count this product out. -1 means no product counts the DLL any more;
   ;    KX_Brindel.dll goes with it, since KX_Pellam.dll loads it from beside
-  ;    itself. The DLL is unloaded first: a loaded file cannot be deleted.
+  ;    itself. No call may follow their deletion: ${KX_Unload} says so.
   ${KX_InstCountDownSharedDLLs} $0 "$INSTDIR\KX_Pellam.dll"
   ${KX_InstGetCountSharedDLLs} $2 "$INSTDIR\KX_Pellam.dll"
   ${KX_Unload}

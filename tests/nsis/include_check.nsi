@@ -1,6 +1,6 @@
 ; Calls through KX_Pellam.nsh whose answers follow from their arguments, and
 ; writes "ok NAME" or "FAIL NAME ..." lines to $EXEDIR\include_check.log.
-; makensis -DKX_BIN=<bin> -DTARGET=<target> -DLOG=<name> include_check.nsi
+; makensis -DKX_BIN=<bin> -DKX_OTHER=<the other bitness's bin> -DTARGET=<target> -DLOG=<name> include_check.nsi
 Target ${TARGET}
 !if ${TARGET} == x86-ansi
 Unicode false
@@ -66,8 +66,18 @@ Section
   ${KX_GetProgramPath} $r $b "" ":null"
   ${KX_GetProgramPath} $r $c "Maker" "Pro duct"
   !insertmacro Expect ":null is a null pointer" "$a\|$a\Maker\Pro duct" "$b|$c"
-  ${KX_GetCurrentProgramPath} $r $KX_Module $a
-  !insertmacro Expect "module handle in, folder out" "$r|$a" "1|$PLUGINSDIR\"
+  System::Call 'kernel32::GetModuleHandle(p 0) p .s'
+  Pop $b
+  ${KX_GetCurrentProgramPath} $r $b $a
+  !insertmacro Expect "module handle in, folder out" "$r|$a" "1|$EXEDIR\"
+  ; Each call loads the DLL for itself only: nothing stays loaded.
+  System::Call 'kernel32::GetModuleHandle(t "KX_Pellam.dll") p .s'
+  System::Call 'kernel32::GetModuleHandle(t "KX_Brindel.dll") p .s'
+  Pop $a
+  Pop $b
+  !insertmacro Expect "nothing loaded between calls" "$a|$b|$KX_Folder|$KX_Error" "0|0|$PLUGINSDIR|0"
+  ${KX_InstProductIconFile} $r "$PLUGINSDIR\none.exe" "KX include check"
+  !insertmacro Expect "icon from a file that is not there" $r 0
   ${KX_InstGetCountSharedDLLs} $r "C:\kx include check\none.dll"
   !insertmacro Expect "signed result" $r -1
 
@@ -107,9 +117,6 @@ Section
   !insertmacro Expect "stack and registers untouched" "$r $0 $5 $9 $R0 $R9" "sentinel r0 r5 r9 R0 R9"
 
   ${KX_Unload}
-  System::Call 'kernel32::GetModuleHandle(t "KX_Pellam.dll") p .s'
-  Pop $a
-  !insertmacro Expect "unloaded for good" $a 0
   ${KX_GetDirectoryName} $r "C:\a\b" $a
   IfErrors 0 +2
   StrCpy $a "error flag"
@@ -118,7 +125,12 @@ Section
   StrCpy $a ""
   IfErrors 0 +2
   StrCpy $a "error flag"
-  !insertmacro Expect "missing folder" "$KX_Module|$a" "0|error flag"
+  !insertmacro Expect "missing folder" "$KX_Folder|$KX_Error|$a" "|126|error flag"
+  ; The other architecture's DLLs (when this build has them): the Windows
+  ; error says why.
+  ${KX_LoadFrom} "${KX_OTHER}"
+  StrCmp $KX_Error 126 +5
+  !insertmacro Expect "DLLs of the other bitness" "$KX_Folder|$KX_Error" "|193"
   ${KX_LoadFrom} "$PLUGINSDIR"
   ${KX_SetDoublequote} $r "z" $a
   !insertmacro Expect "loaded from a folder" "$r|$a" '1|"z"'

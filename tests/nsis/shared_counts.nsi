@@ -75,12 +75,16 @@ Section
     ; hands over (NSIS_MAX_STRLEN characters): refused, the text left empty.
     ${KX_GetProgramPath} $0 $1 "$2$2$2" "$2$2"
     ${Seen} "program folder longer than the buffer: $0 '$1'"
-    ; Without the include: an output buffer that is a null pointer.
+    ; Without the include: an output buffer that is a null pointer. The
+    ; include loads the DLL for its own calls only, so a direct call loads
+    ; it for itself, from the folder the include remembers.
+    System::Call 'kernel32::LoadLibraryEx(t "$KX_Folder\KX_Pellam.dll", p 0, i 0x8) p .r9'
     !ifdef NSIS_UNICODE
       System::Call 'KX_Pellam::KX_InstQueryAppPathW(t "kxnotes.exe", p 0) i .r0'
     !else
       System::Call 'KX_Pellam::KX_InstQueryAppPathA(t "kxnotes.exe", p 0) i .r0'
     !endif
+    System::Call 'kernel32::FreeLibrary(p r9)'
     ${Seen} "App Paths query into no buffer: $0"
   ${EndIf}
 
