@@ -13,115 +13,71 @@
 
 namespace {
 
-struct Image {
-  std::vector<unsigned char> bytes;
-  WORD machine = 0;
-  WORD characteristics = 0;
-  WORD dll_characteristics = 0;
-  ULONGLONG image_base = 0;
-  IMAGE_DATA_DIRECTORY directories[IMAGE_NUMBEROF_DIRECTORY_ENTRIES] = {};
-  std::vector<IMAGE_SECTION_HEADER> sections;
-};
-
-template <class T>
-bool read_at(const std::vector<unsigned char>& bytes, size_t offset, T* out) {
-  if (offset + sizeof(T) > bytes.size()) return false;
-  std::memcpy(out, bytes.data() + offset, sizeof(T));
-  return true;
-}
-
-bool load(const std::string& path, Image& image) {
-  std::ifstream in(path, std::ios::binary);
-  image.bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  IMAGE_DOS_HEADER dos;
-  IMAGE_FILE_HEADER file;
-  DWORD signature = 0;
-  if (!read_at(image.bytes, 0, &dos) || dos.e_magic != IMAGE_DOS_SIGNATURE) return false;
-  const size_t nt = static_cast<size_t>(dos.e_lfanew);
-  if (!read_at(image.bytes, nt, &signature) || signature != IMAGE_NT_SIGNATURE) return false;
-  if (!read_at(image.bytes, nt + 4, &file)) return false;
-  const size_t optional = nt + 4 + sizeof file;
-  image.machine = file.Machine;
-  image.characteristics = file.Characteristics;
-  if (file.Machine == IMAGE_FILE_MACHINE_AMD64) {
-    IMAGE_OPTIONAL_HEADER64 h;
-    if (!read_at(image.bytes, optional, &h)) return false;
-    image.dll_characteristics = h.DllCharacteristics;
-    image.image_base = h.ImageBase;
-    std::memcpy(image.directories, h.DataDirectory, sizeof h.DataDirectory);
-  } else {
-    IMAGE_OPTIONAL_HEADER32 h;
-    if (!read_at(image.bytes, optional, &h)) return false;
-    image.dll_characteristics = h.DllCharacteristics;
-    image.image_base = h.ImageBase;
-    std::memcpy(image.directories, h.DataDirectory, sizeof h.DataDirectory);
-  }
-  size_t at = optional + file.SizeOfOptionalHeader;
-  for (WORD i = 0; i < file.NumberOfSections; ++i, at += sizeof(IMAGE_SECTION_HEADER)) {
-    IMAGE_SECTION_HEADER s;
-    if (!read_at(image.bytes, at, &s)) return false;
-    image.sections.push_back(s);
-  }
-  return !image.sections.empty();
-}
-
 // Code that links a frame into the thread's exception-handler chain stores to
 // fs:[0]: mov fs:[0], reg (64 89 /r with a bare displacement of 0) or
 // mov fs:[0], eax (64 A3 00000000).
-int handler_frames(const Image& image) {
+int handler_frames(const unsigned char* b, size_t begin, size_t end) {
   int found = 0;
-  for (const auto& s : image.sections) {
-    if ((s.Characteristics & IMAGE_SCN_MEM_EXECUTE) == 0) continue;
-    const size_t begin = s.PointerToRawData, end = std::min<size_t>(begin + s.SizeOfRawData, image.bytes.size());
-    const unsigned char* b = image.bytes.data();
-    for (size_t i = begin; i + 7 <= end; ++i) {
-      if (b[i] != 0x64) continue;
-      const bool via_eax = b[i + 1] == 0xA3 && std::memcmp(b + i + 2, "\0\0\0\0", 4) == 0;
-      const bool via_reg = b[i + 1] == 0x89 && (b[i + 2] & 0xC7) == 0x05 && std::memcmp(b + i + 3, "\0\0\0\0", 4) == 0;
-      found += via_eax || via_reg;
-    }
+  for (size_t i = begin; i + 7 <= end; ++i) {
+    if (b[i] != 0x64) continue;
+    found += (b[i + 1] == 0xA3 && std::memcmp(b + i + 2, "\0\0\0\0", 4) == 0) ||
+             (b[i + 1] == 0x89 && (b[i + 2] & 0xC7) == 0x05 && std::memcmp(b + i + 3, "\0\0\0\0", 4) == 0);
   }
   return found;
-}
-
-std::string section_name(const IMAGE_SECTION_HEADER& s) {
-  return std::string(reinterpret_cast<const char*>(s.Name), strnlen(reinterpret_cast<const char*>(s.Name), 8));
 }
 
 TEST(ShippedImages, CarryTheHardeningFlags) {
   int read = 0;
   for (const char* build : {KX_X64_BUILD, KX_X86_BUILD}) {
+    const bool is64 = std::string(build) == KX_X64_BUILD;
     for (const char* file : {"KX_Pellam.dll", "KX_Brindel.dll", "kxcall.exe"}) {
       const std::string path = std::string(build) + "/bin/" + file;
       SCOPED_TRACE(path);
-      Image image;
-      ASSERT_TRUE(load(path, image)) << "not a readable PE file";
+      std::ifstream in(path, std::ios::binary);
+      const std::vector<unsigned char> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+      ASSERT_GT(bytes.size(), 1024u) << "not read";
+      const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(bytes.data());
+      ASSERT_EQ(dos->e_magic, IMAGE_DOS_SIGNATURE);
+      ASSERT_LT(static_cast<size_t>(dos->e_lfanew) + sizeof(IMAGE_NT_HEADERS64), bytes.size());
+      const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(bytes.data() + dos->e_lfanew);
+      const auto* nt64 = reinterpret_cast<const IMAGE_NT_HEADERS64*>(nt);
+      ASSERT_EQ(nt->Signature, IMAGE_NT_SIGNATURE);
+      ASSERT_EQ(nt->FileHeader.Machine, is64 ? IMAGE_FILE_MACHINE_AMD64 : IMAGE_FILE_MACHINE_I386);
       ++read;
-      const bool is64 = image.machine == IMAGE_FILE_MACHINE_AMD64;
-      EXPECT_EQ(image.machine, std::string(build) == KX_X64_BUILD ? IMAGE_FILE_MACHINE_AMD64 : IMAGE_FILE_MACHINE_I386);
-      const WORD flags = image.dll_characteristics;
+      const WORD flags = is64 ? nt64->OptionalHeader.DllCharacteristics : nt->OptionalHeader.DllCharacteristics;
+      const IMAGE_DATA_DIRECTORY* dirs = is64 ? nt64->OptionalHeader.DataDirectory : nt->OptionalHeader.DataDirectory;
       EXPECT_TRUE(flags & IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE);
       EXPECT_TRUE(flags & IMAGE_DLLCHARACTERISTICS_NX_COMPAT);
       // Randomised only if the loader can move it: relocations kept (a
       // 64-bit image of RIP-relative code alone may need none).
-      EXPECT_FALSE(image.characteristics & IMAGE_FILE_RELOCS_STRIPPED);
+      EXPECT_FALSE(nt->FileHeader.Characteristics & IMAGE_FILE_RELOCS_STRIPPED);
       if (is64) {
         EXPECT_TRUE(flags & IMAGE_DLLCHARACTERISTICS_HIGH_ENTROPY_VA);
-        EXPECT_GT(image.image_base, 0xFFFFFFFFull) << "a 64-bit image based below 4 GB";
+        EXPECT_GT(nt64->OptionalHeader.ImageBase, 0xFFFFFFFFull) << "a 64-bit image based below 4 GB";
       } else {
-        EXPECT_NE(image.directories[IMAGE_DIRECTORY_ENTRY_BASERELOC].Size, 0u);
+        EXPECT_NE(dirs[IMAGE_DIRECTORY_ENTRY_BASERELOC].Size, 0u);
         EXPECT_TRUE(flags & IMAGE_DLLCHARACTERISTICS_NO_SEH);
-        EXPECT_EQ(handler_frames(image), 0) << "NO_SEH set on code that installs exception handlers";
       }
-      for (const auto& s : image.sections) {
-        const DWORD c = s.Characteristics;
-        const bool writable = (c & IMAGE_SCN_MEM_WRITE) != 0;
-        EXPECT_FALSE(writable && (c & IMAGE_SCN_MEM_EXECUTE)) << section_name(s) << " is writable and executable";
-        EXPECT_FALSE(writable && (c & IMAGE_SCN_MEM_SHARED)) << section_name(s) << " is writable and shared";
-        const DWORD imports = image.directories[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress;
-        if (imports >= s.VirtualAddress && imports < s.VirtualAddress + s.Misc.VirtualSize) {
-          EXPECT_FALSE(c & IMAGE_SCN_MEM_EXECUTE) << "the import table lies in executable " << section_name(s);
+      const auto* sections = IMAGE_FIRST_SECTION(nt);
+      ASSERT_LE(reinterpret_cast<const unsigned char*>(sections + nt->FileHeader.NumberOfSections),
+                bytes.data() + bytes.size());
+      int frames = 0;
+      for (WORD i = 0; i < nt->FileHeader.NumberOfSections; ++i) {
+        const IMAGE_SECTION_HEADER& s = sections[i];
+        const std::string name(reinterpret_cast<const char*>(s.Name), strnlen(reinterpret_cast<const char*>(s.Name), 8));
+        const DWORD c = s.Characteristics, imports = dirs[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress;
+        const bool writable = (c & IMAGE_SCN_MEM_WRITE) != 0, executable = (c & IMAGE_SCN_MEM_EXECUTE) != 0;
+        EXPECT_FALSE(writable && executable) << name << " is writable and executable";
+        EXPECT_FALSE(writable && (c & IMAGE_SCN_MEM_SHARED)) << name << " is writable and shared";
+        const bool holds_imports = imports >= s.VirtualAddress && imports < s.VirtualAddress + s.Misc.VirtualSize;
+        EXPECT_FALSE(holds_imports && executable) << "the import table lies in executable " << name;
+        if (executable) {
+          frames += handler_frames(bytes.data(), s.PointerToRawData,
+                                   std::min<size_t>(s.PointerToRawData + s.SizeOfRawData, bytes.size()));
         }
+      }
+      if (!is64) {
+        EXPECT_EQ(frames, 0) << "NO_SEH set on code that installs exception handlers";
       }
     }
   }
