@@ -8,17 +8,31 @@
 #   scripts/release.sh --check   then build it again from a copy of the tracked
 #                                files in another folder and compare the two,
 #                                file by file; non-zero on any difference
+#   scripts/release.sh --sign FILE.pfx
+#                                sign every .dll and .exe with Authenticode
+#                                (scripts/sign.sh; password in KX_SIGN_PASSWORD)
+#                                before SHA256SUMS is written; with --check,
+#                                the second build stays unsigned and is
+#                                compared with this one's files unsigned again
 #
 # The release builds have folders of their own (build/release-x64, -x86), with
 # the tests off: the shipped files are the same bytes as the test builds'.
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 check=0
-case "${1:-}" in
-  "") ;;
-  --check) check=1 ;;
-  *) echo "usage: scripts/release.sh [--check]" >&2; exit 2 ;;
-esac
+pfx=""
+usage() { echo "usage: scripts/release.sh [--check] [--sign FILE.pfx]" >&2; exit 2; }
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --check) check=1; shift ;;
+    --sign) [ $# -ge 2 ] && [ -f "$2" ] || usage; pfx="$(realpath "$2")"; shift 2 ;;
+    *) usage ;;
+  esac
+done
+if [ -n "$pfx" ] && [ -z "${KX_SIGN_PASSWORD+set}" ]; then
+  echo "release.sh: --sign reads the certificate's password from KX_SIGN_PASSWORD, which is not set" >&2
+  exit 2
+fi
 
 # A release runs nothing under Wine: the build tools and the archivers only.
 kx_need cmake cmake ninja ninja-build \
@@ -49,6 +63,8 @@ for preset in x64 x86; do
   cmake --install "release-$preset" --prefix "release/$name/$preset" >/dev/null
 done
 cp "$KX_ROOT/README.md" "release/$name/"
+# Signed before the sums are taken: SHA256SUMS lists the files as shipped.
+[ -z "$pfx" ] || "$KX_ROOT/scripts/sign.sh" "$pfx" "release/$name" >/dev/null
 (
   cd "release/$name"
   find . -type f ! -path ./SHA256SUMS | sed 's|^\./||' | sort | xargs -d '\n' sha256sum >SHA256SUMS
@@ -78,6 +94,19 @@ second="$work/source/build/$name.zip"
 mkdir "$work/first" "$work/second"
 unzip -q "$first" -d "$work/first"
 unzip -q "$second" -d "$work/second"
+if [ -n "$pfx" ]; then
+  # A signed release is compared unsigned: every file must carry its
+  # signature, which is taken off; then the sums are taken again, and the
+  # zips themselves are not compared.
+  echo "== signatures: found on every .dll and .exe, then removed"
+  find "$work/first" -type f \( -name '*.dll' -o -name '*.exe' \) | sort | while read -r file; do
+    osslsigncode extract-signature -in "$file" -out "$work/signature" >/dev/null 2>&1 ||
+      { echo "no signature in ${file#"$work/first/"}" >&2; exit 1; }
+    rm -f "$work/signature"
+  done
+  "$KX_ROOT/scripts/sign.sh" --remove "$work/first"
+  (cd "$work/first/$name" && find . -type f ! -path ./SHA256SUMS | sed 's|^\./||' | sort | xargs -d '\n' sha256sum >SHA256SUMS)
+fi
 
 echo "== sha256: $KX_ROOT  |  $work/source"
 differ=0
@@ -91,7 +120,7 @@ compare() { # label, first file, second file
 while read -r entry; do
   compare "$entry" "$work/first/$entry" "$work/second/$entry"
 done < <( (cd "$work/first" && find . -type f; cd "$work/second" && find . -type f) | sed 's|^\./||' | sort -u)
-compare "$name.zip" "$first" "$second"
+[ -n "$pfx" ] || compare "$name.zip" "$first" "$second"
 if [ "$differ" -ne 0 ]; then
   echo "== $differ file(s) differ between the two builds; both kept under $work" >&2
   exit 1

@@ -97,8 +97,14 @@ int exact(DWORD major, DWORD minor, int service_pack, int product_class, int edi
 
 // Leaves the ordering of major, minor and service pack to the platform, which
 // weighs them as one version, most significant first.
+// Flattened: the edition and suite tests, KX_QueryArchitecture among them,
+// are compiled into the one body instead of being reached through three
+// more calls, each with its frame and (the architecture query's) its own
+// canary check. The platform calls and their order are the same; the
+// 32-bit predicate then runs the hand-written sequence's instructions plus
+// its export's few.
 template <class T>
-int minimum(DWORD major, DWORD minor, int service_pack, int product_class, int edition, Suite suite) noexcept {
+[[gnu::flatten]] int minimum(DWORD major, DWORD minor, int service_pack, int product_class, int edition, Suite suite) noexcept {
   typename T::Record r = fresh_record<T>();
   r.dwMajorVersion = major;
   r.dwMinorVersion = minor;
