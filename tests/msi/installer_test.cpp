@@ -144,7 +144,7 @@ TEST(InstallerCounts, AreTheLibrarysBothWaysAndKeepSharedFilesForTheLastProduct)
 }
 
 // A writes an empty DisplayIcon into the entry the Installer makes; B's
-// entry has none (Wine writes none from ARPPRODUCTICON).
+// entry has none.
 TEST(InstallerEntries, ProductIconFillsOnlyAnEmptyDisplayIcon) {
   Installed a(kA), b(kB);
   ASSERT_EQ(a.status | b.status, 0u);

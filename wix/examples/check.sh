@@ -78,6 +78,9 @@ check "the uninstall entry $code is the Installer's, in the $bits-bit view only"
   '[ "$(reg_value "$entry" DisplayName)" = "KX Sample Notes 1.0" ] && [ "$(reg_value "$entry" WindowsInstaller)" = 0x1 ] &&
    ! has_key "$entry" $other'
 check "wine uninstaller --list shows it" 'listed'
+# What the Installer wrote into it (no DisplayIcon from ARPPRODUCTICON under Wine).
+wine reg query "$entry" "/reg:$bits" </dev/null 2>/dev/null | tr -d '\r' | grep -v '^$\|^HKEY' |
+  grep -v 'REG_SZ    $' | show
 check "App Paths names the program, and its Path the library's folder" \
   '[ "$(reg_value "$app_path" "")" = "$dir\\kxnotes.exe" ] && [ "$(reg_value "$app_path" Path)" = "$dir\\;$lib\\" ]'
 check "the file type opens with the program" \
