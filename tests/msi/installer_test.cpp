@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "KX_Pellam.h"
 #include "support/width.h"
@@ -57,21 +58,14 @@ DWORD msiexec(const std::wstring& arguments) {
 }
 
 // A product installed silently for the scope of a test, and removed again.
-class Installed {
- public:
-  explicit Installed(const Product& p) : product_(p), status(msiexec(L"/i \"" + here() + p.package + L"\" /qn")) {}
+struct Installed {
+  explicit Installed(const Product& p) : code(p.code), status(msiexec(L"/i \"" + here() + p.package + L"\" /qn")) {}
   ~Installed() { remove(); }
   DWORD remove() {
-    if (removed_) return 0;
-    removed_ = true;
-    return msiexec(L"/x " + std::wstring(product_.code) + L" /qn");
+    const wchar_t* installed = std::exchange(code, nullptr);
+    return installed ? msiexec(L"/x " + std::wstring(installed) + L" /qn") : 0;
   }
-
- private:
-  const Product& product_;
-  bool removed_ = false;
-
- public:
+  const wchar_t* code;
   const DWORD status;
 };
 
@@ -103,24 +97,22 @@ int count(const std::wstring& file) {
 TEST(InstallerCounts, AreTheLibrarysBothWaysAndKeepSharedFilesForTheLastProduct) {
   const std::wstring common = folder(CSIDL_PROGRAM_FILES_COMMON) + L"\\KX_Pellam\\";
   const std::wstring pellam = common + L"KX_Pellam.dll", brindel = common + L"KX_Brindel.dll";
-  ASSERT_EQ(count(pellam), -1);
+  const auto counts = [&] { return std::to_string(count(pellam)) + " " + std::to_string(count(brindel)); };
+  const auto there = [&] { return int(exists(pellam)) + int(exists(brindel)); };
+  ASSERT_EQ(counts(), "-1 -1");
   {
     Installed a(kA);
     ASSERT_EQ(a.status, 0u);
-    EXPECT_EQ(count(pellam), 1);
-    EXPECT_EQ(count(brindel), 1);
+    EXPECT_EQ(counts(), "1 1");
     Installed b(kB);
     ASSERT_EQ(b.status, 0u);
-    EXPECT_EQ(count(pellam), 2);
-    EXPECT_EQ(count(brindel), 2);
+    EXPECT_EQ(counts(), "2 2");
     EXPECT_EQ(a.remove(), 0u);
-    EXPECT_EQ(count(pellam), 1);
-    EXPECT_EQ(count(brindel), 1);
-    EXPECT_TRUE(exists(pellam) && exists(brindel)) << "B still has them";
+    EXPECT_EQ(counts(), "1 1");
+    EXPECT_EQ(there(), 2) << "B still has them";
     EXPECT_EQ(b.remove(), 0u);
-    EXPECT_EQ(count(pellam), -1);
-    EXPECT_EQ(count(brindel), -1);
-    EXPECT_FALSE(exists(pellam) || exists(brindel)) << "the last product took them";
+    EXPECT_EQ(counts(), "-1 -1");
+    EXPECT_EQ(there(), 0) << "the last product took them";
   }
   // Another installer's product counted KX_Pellam.dll through the library:
   // the Installer raises that count and lowers it back, and the library
@@ -130,17 +122,14 @@ TEST(InstallerCounts, AreTheLibrarysBothWaysAndKeepSharedFilesForTheLastProduct)
   {
     Installed a(kA);
     ASSERT_EQ(a.status, 0u);
-    EXPECT_EQ(count(pellam), 2);
-    EXPECT_EQ(count(brindel), 1);
+    EXPECT_EQ(counts(), "2 1");
     EXPECT_EQ(KX_InstCountUpSharedDLLsA(kxtest::text<char>(brindel).c_str()), 0);
-    EXPECT_EQ(count(brindel), 2);
+    EXPECT_EQ(counts(), "2 2");
   }
-  EXPECT_EQ(count(pellam), 1);
-  EXPECT_EQ(count(brindel), 1);
+  EXPECT_EQ(counts(), "1 1");
   EXPECT_EQ(KX_InstCountDownSharedDLLsA(kxtest::text<char>(pellam).c_str()), 0);
   EXPECT_EQ(KX_InstCountDownSharedDLLsW(brindel.c_str()), 0);
-  EXPECT_EQ(count(pellam), -1);
-  EXPECT_EQ(count(brindel), -1);
+  EXPECT_EQ(counts(), "-1 -1");
 }
 
 // A writes an empty DisplayIcon into the entry the Installer makes; B's
