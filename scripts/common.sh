@@ -86,7 +86,8 @@ kx_install_tools() {
     lnkinfo liblnk-utils /usr/share/i18n/charmaps/UTF-8.gz locales \
     lld-link lld llvm-dlltool llvm zip zip unzip unzip \
     makensis nsis c++ g++ \
-    osslsigncode osslsigncode openssl openssl
+    osslsigncode osslsigncode openssl openssl \
+    wixl wixl msibuild msitools msiinfo msitools
   # The double-byte code-page tests start a Wine session under this locale.
   if ! locale -a 2>/dev/null | grep -qi '^ja_JP\.utf-\?8$'; then
     localedef -i ja_JP -f UTF-8 ja_JP.UTF-8

@@ -72,7 +72,8 @@ cp "$KX_ROOT/README.md" "release/$name/"
   # this clock left them.
   find . -type d -exec chmod 755 {} +
   find . -type f -exec chmod 644 {} +
-  find . -type f \( -name '*.dll' -o -name '*.exe' \) -exec chmod 755 {} +
+  # The wixl fix-up shipped beside the WiX fragment is run as a program.
+  find . -type f \( -name '*.dll' -o -name '*.exe' -o -name '*.sh' \) -exec chmod 755 {} +
   find . -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +
 )
 # Sorted entries, no directory entries, no Unix extra fields (uid/gid, times).

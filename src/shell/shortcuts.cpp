@@ -105,6 +105,10 @@ HRESULT create_shortcut(const typename T::Char* shortcut, const typename T::Char
 
 // A shortcut that Windows Installer advertises names a component rather than
 // a file; when that component is installed locally, its path is the target.
+// Otherwise the target is left empty again: the component-path query fills
+// in the path of a component that is absent (its key file gone), and the
+// shell's GetPath writes nothing at all for an advertised link, so that path
+// would otherwise come back as the target of a file that is not there.
 template <class T>
 bool installed_target(const typename T::Char* shortcut, typename T::Char* target) noexcept {
   using C = typename T::Char;
@@ -113,7 +117,9 @@ bool installed_target(const typename T::Char* shortcut, typename T::Char* target
   C component[kLinkCapacity];
   if (T::shortcut_target(shortcut, product, feature, component) != ERROR_SUCCESS) return false;
   DWORD count = kLinkCapacity;
-  return T::component_path(product, component, target, &count) == INSTALLSTATE_LOCAL;
+  if (T::component_path(product, component, target, &count) == INSTALLSTATE_LOCAL) return true;
+  target[0] = 0;
+  return false;
 }
 
 // The starting value of every output is what the caller finds when a step
