@@ -18,7 +18,8 @@ kx_need() {
       /*) have=0; [ -e "$1" ] && have=1 ;;
       *) have=0; [ -n "$(type -P "$1")" ] && have=1 ;;
     esac
-    [ "$have" = 1 ] || missing+=("$2")
+    # A package that provides two missing commands is named once.
+    [ "$have" = 1 ] || [[ " ${missing[*]} " == *" $2 "* ]] || missing+=("$2")
     shift 2
   done
   if [ ${#missing[@]} -gt 0 ]; then
